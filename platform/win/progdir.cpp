@@ -1,0 +1,45 @@
+#include "platform/win/progdir.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+namespace platform {
+namespace {
+std::string override_dir;
+
+std::string exe_dir() {
+  char buf[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  std::string path(buf, static_cast<size_t>(n));
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+}  // namespace
+
+std::string program_dir() { return override_dir.empty() ? exe_dir() : override_dir; }
+
+void set_program_dir(const std::string &dir) { override_dir = dir; }
+}  // namespace platform
+
+namespace {
+int copy_out(const std::string &s, char dir[]) {
+  constexpr size_t kMax = 260;
+  if (s.empty() || s.size() >= kMax) return -1;
+  std::memcpy(dir, s.c_str(), s.size() + 1);
+  return 0;
+}
+}  // namespace
+
+int GetProjectDir(char dir[]) { return copy_out(platform::program_dir(), dir); }
+
+int GetDir(char dir[]) {
+  char buf[PATH_MAX];
+  if (getcwd(buf, sizeof buf) == nullptr) return -1;
+  return copy_out(buf, dir);
+}
+
+int SetDir(const char dir[]) { return (dir != nullptr && chdir(dir) == 0) ? 0 : -1; }

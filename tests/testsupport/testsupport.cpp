@@ -1,0 +1,46 @@
+#include "tests/testsupport/testsupport.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/win/clock.h"
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "trq-test-XXXXXX").string();
+  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::file(const std::string &name) const { return path_ + "/" + name; }
+
+std::string TempDir::write(const std::string &name, const std::string &content) const {
+  const std::string p = file(name);
+  std::ofstream out(p, std::ios::binary);
+  out << content;
+  return p;
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string source_path(const std::string &relative) { return std::string(TRQ_SOURCE_DIR) + "/" + relative; }
+
+VirtualClock::VirtualClock() { platform::clock::use_virtual(true); }
+VirtualClock::~VirtualClock() { platform::clock::use_virtual(false); }
+
+}  // namespace testsupport

@@ -1,0 +1,38 @@
+#pragma once
+// Small fixtures shared by the test programs.
+#include <string>
+
+namespace testsupport {
+
+// A fresh directory under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::string &path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string &name) const;
+  // Writes content to a file in the directory and returns its path.
+  std::string write(const std::string &name, const std::string &content) const;
+
+ private:
+  std::string path_;
+};
+
+// Reads a whole file ("" when it cannot be read).
+std::string read_file(const std::string &path);
+
+// Path of a file in the source tree, e.g. source_path("resources/kmv_err.dat").
+std::string source_path(const std::string &relative);
+
+// Switches the virtual clock on for its lifetime.
+class VirtualClock {
+ public:
+  VirtualClock();
+  ~VirtualClock();
+};
+
+}  // namespace testsupport
