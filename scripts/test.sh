@@ -4,14 +4,16 @@
 #   asan     64-bit with address and undefined-behaviour sanitizers
 #   m32      32-bit (i386), the trq_32 program
 #   fuzz     clang with libFuzzer; every fuzz target runs over its seeds
-# TRQ_CONFIGS="native asan" picks a subset; TRQ_SKIP_SETUP=1 skips the installs.
+# TRQ_CONFIGS="native asan" picks a subset; TRQ_SKIP_SETUP=1 skips the installs;
+# TRQ_JOBS sets the build parallelism; TRQ_DEPS_DIR where GoogleTest for i386 lies.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 [ "${TRQ_SKIP_SETUP:-0}" = 1 ] || bash scripts/setup.sh
 
-jobs=$(nproc)
+deps="${TRQ_DEPS_DIR:-$here/.deps}"
+jobs=${TRQ_JOBS:-$(nproc)}
 configs=${TRQ_CONFIGS:-"native asan m32 fuzz"}
 export QV_UI=headless QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
@@ -28,7 +30,7 @@ for c in $configs; do
     native) configure native ;;
     asan)   configure asan -DTRQ_SANITIZE=ON -DTRQ_BENCH=OFF -DTRQ_WITH_QT=OFF ;;
     m32)    configure m32 --toolchain "$here/cmake/toolchain-m32.cmake" \
-              -DCMAKE_PREFIX_PATH="$here/.deps/gtest32" -DTRQ_BENCH=OFF ;;
+              -DCMAKE_PREFIX_PATH="$deps/gtest32" -DTRQ_BENCH=OFF ;;
     fuzz)   CC=clang CXX=clang++ configure fuzz -DTRQ_FUZZ=ON ;;
     *) echo "unknown configuration $c" >&2; exit 2 ;;
   esac
