@@ -230,6 +230,7 @@ void fail_allocation(int nth) { allocations_until_failure = nth > 0 ? nth : 0; }
 
 ParameterSet *create_parameter_set(void *reserved, const char *name, const ParameterDescriptor *rows,
                                    const char *const *texts, const DiscreteValueRow *discrete, int16_t count) {
+  if (name == nullptr) name = "";
   ParameterSet *set = alloc_zeroed<ParameterSet>();
   if (set == nullptr) return nullptr;
   set->built = 0;

@@ -59,7 +59,8 @@ static_assert(sizeof(ParameterValue) == 256);
 typedef float DiscreteValueRow[15];
 
 // Builds a set of count parameters from rows; texts gives the defaults of S
-// parameters, discrete the lists (may be null when no row has one). The
+// parameters (an entry for every S default; null: empty texts), discrete the
+// lists (may be null when no row has one). The
 // caller's tables are only read. Returns null when the set itself cannot be
 // allocated; check built before use.
 ParameterSet *create_parameter_set(void *reserved, const char *name, const ParameterDescriptor *rows,

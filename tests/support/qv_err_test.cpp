@@ -1,6 +1,7 @@
 #include "support/Qv_err.h"
 
 #include <gtest/gtest.h>
+#include <error.h>  // glibc's error(3) must coexist with ours
 #include <unistd.h>
 
 #include <cerrno>
