@@ -1,0 +1,268 @@
+#pragma once
+// Module control library: KMVUSB_* for up to four KMV-USB modules, KMV_* for
+// up to eight KMV-100 PCI cards. Result codes and texts, the module tables,
+// the mode words and the calls that only read the tables.
+#include <cstddef>
+#include <cstdint>
+
+#include "pci/wd_types.h"
+
+// ---- result codes --------------------------------------------------------
+
+// Every call returns 0 or one of these negative codes; most also keep their
+// failure in kmv_err.
+typedef int16_t KMVErrorCode;
+enum : KMVErrorCode {
+  KMV_NONE = 0,
+  KMV_OPEN_FILE = -1,
+  KMV_FILE_NVALID = -2,
+  KMV_MEM_ALLOC = -3,
+  KMV_READ_STR = -4,
+  KMV_NO_ACT_MOD = -5,
+  KMV_MOD_NO = -6,
+  KMV_NOT_INIT = -7,
+  KMV_NOT_ACTIVE = -8,
+  KMV_IN_USE = -9,
+  KMV_EEPROM_READ = -10,
+  KMV_EEPROM_WRITE = -11,
+  KMV_EEP_CHKSUM = -12,
+  KMV_EEP_WR_DIS = -13,
+  KMV_BAD_PAR_ID = -14,
+  KMV_BAD_PAR_VAL = -15,
+  KMV_WINDRV_ERR = -16,
+  KMV_ERR_ID = -17,
+  KMV_NO_USB_MOD = -22,
+  KMV_CONNECT_USB_MOD = -23,
+  KMV_ERR_USB = -24,
+};
+
+// A module parameter: the index of its key in the module's ini section
+// (USB 1..29, PCI 2..16; 0 is the active key).
+typedef int16_t KMVParameterId;
+
+// ---- numbering, types, modes ---------------------------------------------
+
+constexpr int KMVUSB_MAX_MODULES = 4;
+constexpr int KMV_MAX_MODULES = 8;
+constexpr int KMVUSB_EEP_SIZE = 512;  // EEPROM image per USB module
+constexpr int KMV_EEP_SIZE = 128;     // EEPROM image of one PCI card
+
+// Module type of a slot.
+enum : int16_t { KMV_TYPE_NONE = -1, KMV_TYPE_PCI = 100, KMV_TYPE_USB = 200 };
+// Mode words: 0 hardware; in emulation no device is touched.
+enum : int16_t { KMV_MODE_HARDWARE = 0, KMV_MODE_EMULATION = 100, KMVUSB_MODE_EMULATION = 200 };
+
+// ---- records (packed: their sizes are the exchange format) ----------------
+
+#pragma pack(push, 1)
+
+struct KMVUSBConnectorParameters {
+  int16_t P5V;      // +5 V supply, 0 off, 1 on
+  int16_t M5V;      // -5 V supply
+  int16_t P12V;     // +12 V supply
+  int16_t COOLING;  // cooler switch
+  float GAIN_HV;    // gain high voltage in percent, 0 to the connector's limit
+  float COOLVOLT;   // cooler voltage, 0..5 V
+  float COOLCURR;   // cooler current limit, 0..2 A
+};
+
+struct KMVUSBParameters {
+  KMVUSBConnectorParameters connector[4];
+  int16_t DIGOUT;  // digital-output byte, 0..255
+  int16_t active;  // 1 = the module takes part
+};
+
+struct KMVUSBModuleInfo {
+  int16_t type;         // KMV_TYPE_USB or KMV_TYPE_NONE
+  int16_t port;         // port number from the USB-module manager; emulation: module + 10
+  int16_t connected;    // 1 while the device is open
+  int16_t init_status;
+  char serial_no[12];   // at most 11 characters
+};
+
+struct KMVUSBModulePrivate {
+  int16_t setup_active;    // active value read from the ini file, or 1
+  int32_t device_no;       // device number for the USB-module manager, -1 none
+  int32_t ftdi_index;      // device index for the register layer, -1 none
+  int16_t overload_latch;  // bit c: connector c latched in overload
+  int16_t curr_lmt;        // bit c: connector c in current limit
+  int16_t hv_limit[4];     // gain limit per connector in percent
+  int16_t enabled;         // bit c: outputs of connector c; bit 4: digital outputs
+};
+
+struct KMVUSBEepromData {
+  char module_name[16];
+  char serial_no[16];
+  char date[16];
+};
+
+struct KMVParameters {
+  int16_t card_ident;  // identity of the open card in hardware, else 0
+  int16_t active;
+  int16_t C1_P5V;
+  int16_t C1_M5V;
+  float C1_GAIN_HV;
+  int16_t C1_P12V;
+  int16_t C2_P5V;
+  int16_t C2_M5V;
+  int16_t C2_P12V;
+  int16_t C2_DIGOUT;
+  int16_t C3_P5V;
+  int16_t C3_M5V;
+  int16_t C3_P12V;
+  float C3_COOLVOLT;
+  float C3_COOLCURR;
+  float C3_GAIN_HV;
+  int16_t C3_COOLING;
+};
+
+struct KMVModuleInfo {
+  int16_t type;  // KMV_TYPE_PCI or KMV_TYPE_NONE
+  int16_t pci_bus;
+  int16_t pci_slot;  // emulation: module + 10
+  int16_t in_use;
+  int16_t init_status;
+  int16_t card_ident;  // non-zero once the card was counted
+  char serial_no[12];
+};
+
+struct KMVEepromData {
+  char serial_no[12];
+  char date[12];  // "dd.mm.yyyy"
+};
+
+// Addresses and handles are pointer-wide: 64 bits with the 64-bit driver interface.
+struct KMVModulePrivate {
+  int16_t pci_bus_no;  // -1 any bus
+  int16_t setup_active;
+  uintptr_t base_addr;
+  uintptr_t ctrl_addr;
+  uintptr_t dac_a_addr;
+  uintptr_t dac_b_addr;
+  WDCDeviceHandle device;
+  WDDriverHandle driver_handle;  // -1 none
+  int16_t overload_latch;        // bit 0 connector 1, bit 1 connector 3
+  int16_t curr_lmt;              // connector 3
+  int16_t hv_limit_c1;
+  int16_t hv_limit_c3;
+  int16_t outputs_enabled;
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(KMVUSBConnectorParameters) == 20);
+static_assert(offsetof(KMVUSBConnectorParameters, GAIN_HV) == 8);
+static_assert(sizeof(KMVUSBParameters) == 84);
+static_assert(offsetof(KMVUSBParameters, DIGOUT) == 80 && offsetof(KMVUSBParameters, active) == 82);
+static_assert(sizeof(KMVUSBModuleInfo) == 20);
+static_assert(offsetof(KMVUSBModuleInfo, init_status) == 6 && offsetof(KMVUSBModuleInfo, serial_no) == 8);
+static_assert(sizeof(KMVUSBModulePrivate) == 24);
+static_assert(offsetof(KMVUSBModulePrivate, device_no) == 2 && offsetof(KMVUSBModulePrivate, enabled) == 22);
+static_assert(sizeof(KMVUSBEepromData) == 48);
+static_assert(offsetof(KMVUSBEepromData, serial_no) == 16 && offsetof(KMVUSBEepromData, date) == 32);
+static_assert(sizeof(KMVParameters) == 42);
+static_assert(offsetof(KMVParameters, C1_GAIN_HV) == 8 && offsetof(KMVParameters, C3_COOLVOLT) == 28 &&
+              offsetof(KMVParameters, C3_COOLING) == 40);
+static_assert(sizeof(KMVModuleInfo) == 24);
+static_assert(offsetof(KMVModuleInfo, card_ident) == 10 && offsetof(KMVModuleInfo, serial_no) == 12);
+static_assert(sizeof(KMVEepromData) == 24);
+static_assert(offsetof(KMVEepromData, date) == 12);
+static_assert(sizeof(KMVModulePrivate) == 4 + 6 * sizeof(void *) + 10);
+static_assert(offsetof(KMVModulePrivate, device) == 4 + 4 * sizeof(void *) &&
+              offsetof(KMVModulePrivate, overload_latch) == 4 + 6 * sizeof(void *));
+
+// ---- tables and scalars (the library owns them) ----------------------------
+
+extern KMVUSBParameters kmvusb[KMVUSB_MAX_MODULES];       // current settings
+extern KMVUSBParameters kmvusb_orig[KMVUSB_MAX_MODULES];  // as read from the ini file
+extern KMVUSBModuleInfo kmvusb_mod[KMVUSB_MAX_MODULES];
+extern KMVUSBModuleInfo orig_kmvusb_mod[KMVUSB_MAX_MODULES];  // after the scan and each start
+extern KMVUSBModulePrivate kmvusb_priv[KMVUSB_MAX_MODULES];
+extern KMVUSBModulePrivate kmvusb_priv_orig[KMVUSB_MAX_MODULES];
+extern uint8_t kmvusb_eep_buffer[KMVUSB_MAX_MODULES * KMVUSB_EEP_SIZE];  // module m at 512 * m
+extern int16_t trqeep_valid[KMVUSB_MAX_MODULES];
+extern int16_t trqlim_valid[KMVUSB_MAX_MODULES];
+extern int16_t sim_ovld_cnt[8];  // emulation call counters, one per slot
+extern int16_t sim_curr_cnt[8];
+
+extern KMVParameters kmv[KMV_MAX_MODULES];
+extern KMVParameters kmv_orig[KMV_MAX_MODULES];
+extern KMVModuleInfo kmv_mod[KMV_MAX_MODULES];
+extern KMVModuleInfo orig_kmv_mod[KMV_MAX_MODULES];
+extern KMVModulePrivate kmv_priv[KMV_MAX_MODULES];
+extern KMVModulePrivate kmv_priv_orig[KMV_MAX_MODULES];
+extern uint8_t kmv_eep_buffer[KMV_EEP_SIZE];
+
+extern int16_t kmvusb_hardware;  // 0 hardware, 200 emulation
+extern int16_t no_of_kmvusb_modules;
+extern int16_t orig_no_of_kmvusb_modules;
+extern int16_t kmvusb_active_count;
+extern int16_t kmvusb_initialised;  // 0 not started, 1 hardware, -1 emulation
+extern int16_t kmvusb_opened;
+extern int16_t kmvusb_force_mode_word;  // -1 not forced
+extern int16_t kmvusb_force_count;      // 0 not forced
+extern int16_t kmvusb_force_first;      // -1 not forced
+extern KMVUSBParameters *kmvusb_data;   // the module addressed by a parameter call
+extern KMVUSBModulePrivate *kmvusb_priv_data;
+
+extern int16_t kmv_hardware;  // 0 hardware, 100 emulation
+extern int16_t no_of_kmv_modules;
+extern int16_t orig_no_of_kmv_modules;
+extern int16_t kmv_active_count;
+extern int16_t kmv_initialised;
+extern int16_t kmv_opened;
+extern int16_t kmv_force_mode_word;
+extern int16_t kmv_force_count;
+extern int16_t kmv_force_first;
+extern KMVParameters *kmv_data;
+extern KMVModulePrivate *kmv_priv_data;
+
+extern int16_t kmv_err;              // the last failure
+extern char kmv_err_string[128];     // the last driver message, for KMV_WINDRV_ERR
+
+// ---- calls -----------------------------------------------------------------
+// Module numbers: USB 0..3, PCI 0..7; outside the range KMV_MOD_NO (kept in kmv_err).
+
+// The module's active field (0 or 1).
+int16_t KMVUSB_test_if_active(int16_t module);
+int16_t KMV_test_if_active(int16_t module);
+
+// 0, and *status = the slot's init_status when status is not null.
+int16_t KMVUSB_get_init_status(int16_t module, int16_t *status);
+int16_t KMV_get_init_status(int16_t module, int16_t *status);
+
+// Copies the slot record (type -1 and init_status -1 before the library was
+// started); in hardware an empty serial number of a started module is read
+// again first.
+int16_t KMVUSB_get_module_info(int16_t module, KMVUSBModuleInfo *info);
+int16_t KMV_get_module_info(int16_t module, KMVModuleInfo *info);
+
+// The mode word.
+int16_t KMVUSB_get_mode(void);
+int16_t KMV_get_mode(void);
+
+// Text of a result code (by its absolute value; unknown codes give the
+// KMV_ERR_ID text) into buf of maxlen bytes, always terminated; for
+// KMV_WINDRV_ERR with a driver message "WinDriver : " and that message.
+// Always 0.
+int16_t KMV_get_error_string(int16_t code, char *buf, int16_t maxlen);
+
+// ---- standard-call twins: the same calls with the callee-cleans convention
+// of the 32-bit build, results widened to 32 bits -----------------------------
+
+#if defined(__i386__)
+#define KMV_STDCALL __attribute__((stdcall))
+#else
+#define KMV_STDCALL
+#endif
+
+int32_t KMV_STDCALL KMVUSBstd_test_if_active(int16_t module);
+int32_t KMV_STDCALL KMVUSBstd_get_init_status(int16_t module, int16_t *status);
+int32_t KMV_STDCALL KMVUSBstd_get_module_info(int16_t module, KMVUSBModuleInfo *info);
+int32_t KMV_STDCALL KMVUSBstd_get_mode(void);
+
+int32_t KMV_STDCALL KMVstd_test_if_active(int16_t module);
+int32_t KMV_STDCALL KMVstd_get_init_status(int16_t module, int16_t *status);
+int32_t KMV_STDCALL KMVstd_get_module_info(int16_t module, KMVModuleInfo *info);
+int32_t KMV_STDCALL KMVstd_get_mode(void);
+int32_t KMV_STDCALL KMVstd_get_error_string(int16_t code, char *buf, int16_t maxlen);

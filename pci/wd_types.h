@@ -1,0 +1,10 @@
+#pragma once
+// Handle types of the PCI driver access that the module library keeps in its
+// per-card records. Placeholders until the driver access defines them; both
+// are pointer-wide, so the 64-bit driver interface widens them to 64 bits.
+#include <cstdint>
+
+// One open PCI card.
+typedef void *WDCDeviceHandle;
+// The process-wide handle of the open kernel driver; -1 when it is not open.
+typedef intptr_t WDDriverHandle;
