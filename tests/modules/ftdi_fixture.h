@@ -24,6 +24,9 @@ inline void reset_transport_globals() {
     std::fill(std::begin(kmv_regdata[i]), std::end(kmv_regdata[i]), 0);
     vaj_regdata[i][0] = vaj_regdata[i][1] = 0;
   }
+  ftdi_dev_no = kmv_dev_no = vaj_dev_no = prior_dev_no = -1;
+  num_ftdi_devs = num_kmv_devs = num_vaj_devs = num_prior_devs = 0;
+  Prior_port_no = 0;
   Set_TRQ_mode(0, 0);
   Set_VAJ_mode(0, 0);
 }
