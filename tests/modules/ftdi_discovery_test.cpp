@@ -356,6 +356,35 @@ TEST_F(Discovery, CommandStringBoardIsAskedForItsIdentification) {
   EXPECT_TRUE(frames.empty());
 }
 
+TEST_F(Discovery, CommandStringFramesAndAnswers) {
+  sim::FtdiDevice &d = add("B", "FT245R Q&V1", 5);
+  std::vector<uint8_t> answer = bytes({0x55});
+  std::vector<std::vector<uint8_t>> frames;
+  d.set_responder([&](const std::vector<uint8_t> &w) {
+    frames.push_back(w);
+    return answer;
+  });
+  int n = 0;
+  GetFtdiDevices(1, &n);
+  ASSERT_EQ(OpenDevice(0, 1), 0);
+  const char port_write[2] = {0x5A, 0x3C};
+  EXPECT_EQ(USB_SendCommandString(0, port_write, 2), 0);
+  EXPECT_EQ(frames.back(), bytes({0x02, 0x5A, 0x3C, 0x64}));
+  EXPECT_EQ(d.read_timeout_ms(), 1000u);
+  answer = bytes({0xAA});
+  EXPECT_EQ(USB_SendCommandString(0, port_write, 2), -2);
+  answer.clear();
+  const double t0 = platform::clock::now();
+  EXPECT_EQ(USB_SendCommandString(0, port_write, 2), -1);
+  EXPECT_GE(platform::clock::now() - t0, 1.0);
+  char id[6];
+  EXPECT_EQ(USB_GetBoardId(0, id), -1);
+  answer = bytes({0x55, 'A', 'B'});  // identification cut short
+  EXPECT_EQ(USB_GetBoardId(0, id), -3);
+  CloseDevice(0);
+  EXPECT_EQ(USB_SendCommandString(0, port_write, 2), 1);  // no handle
+}
+
 TEST_F(Discovery, SilentBoardIsCycledAndOpenedAgain) {
   sim::FtdiDevice &d = add("B", "FT245R", 5);
   int n = 0;

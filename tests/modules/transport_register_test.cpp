@@ -1,6 +1,8 @@
 // Registers and DAC of a simulated KMV-USB module through the MPSSE I2C transport.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/modules/ftdi_fixture.h"
 
 namespace {
@@ -137,6 +139,40 @@ TEST_F(Registers, MissingAcknowledgeFailsWithoutStopAndTheNextOperationRecovers)
     EXPECT_EQ(t[1], "W4A+ 7F+ 56+ P");
     EXPECT_EQ(module().register_latch(1), 0x567F);
   }
+}
+
+// Every operation, not acknowledged at each position of each of its
+// transactions: -1, and the same operation succeeds right after.
+TEST_F(Registers, EveryOperationRecoversFromAMissingAcknowledgeAnywhere) {
+  unsigned char buf[2] = {0x12, 0x34}, rbuf[2] = {};
+  int done = 0;
+  unsigned short v = 0;
+  struct Case {
+    const char *name;
+    std::function<int()> op;
+    std::vector<std::pair<uint8_t, int>> naks;  // slave, position
+  };
+  const std::vector<Case> cases = {
+      {"register write", [] { return KMV_set_register(0, 2, 0x0102); }, {{0x26, 0}, {0x26, 1}, {0x26, 2}}},
+      {"register read", [&] { return KMV_get_register(0, 1, &v); }, {{0x25, 0}}},
+      {"DAC write", [] { return KMV_set_dac_chan(0, 9, 0x0ABC); }, {{0x54, 0}, {0x54, 1}, {0x54, 2}, {0x54, 3}, {0x25, 0}, {0x25, 2}}},
+      {"DAC clear", [] { return KMV_clear_all_dacs(0); }, {{0x25, 0}, {0x25, 1}}},
+      {"EEPROM read", [&] { return KMV_ReadUserEEP(0, rbuf, 300, 2, &done, 0); }, {{0x51, 0}, {0x51, 1}}},
+      {"EEPROM write", [&] { return KMV_WriteUserEEP(0, buf, 32, 2); }, {{0x50, 0}, {0x50, 1}, {0x50, 2}}},
+  };
+  for (const Case &c : cases) {
+    for (const auto &[slave, position] : c.naks) {
+      SCOPED_TRACE(testing::Message() << c.name << " slave " << int(slave) << " position " << position);
+      device().i2c().inject_nak(slave, position);
+      EXPECT_EQ(c.op(), -1);
+      EXPECT_EQ(c.op(), 0);
+      EXPECT_TRUE(device().acbus0());
+    }
+  }
+  EXPECT_EQ(module().register_latch(2), 0x0102);
+  EXPECT_EQ(module().dac_output(9), 0);  // cleared by the last clear
+  EXPECT_EQ(module().eeprom()[33], 0x34);
+  EXPECT_TRUE(device().i2c().violations().empty());
 }
 
 TEST_F(Registers, ReadFailuresLeaveTheValueUnset) {
