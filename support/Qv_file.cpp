@@ -288,7 +288,7 @@ int put_identification(FileRecord *r, const char *ident, int code, const char *l
     const Label *match = nullptr;
     for (const Label &lab : kLabels)
       if (lab.key == key) match = &lab;
-    if (match == nullptr) {
+    if (match == nullptr) {  // no key of the table: kept, aligned with the values
       w.text(blanks + std::string(l) + "\n");
       continue;
     }

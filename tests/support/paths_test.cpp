@@ -135,6 +135,7 @@ TEST_F(InTempDir, GetDirCases) {
       {"/data/x/../run.set", o, "/data/run.set", "/data/", "run.set"},
       {"/data/", o, "/data/", "/data/", ""},
       {"\\data\\run.set", o, "/data/run.set", "/data/", "run.set"},
+      {"C:\\data\\run.set", o, "C:/data/run.set", "C:/data/", "run.set"},
       // A relative directory goes under the given one.
       {"sub/x.set", o, o + "sub/x.set", o + "sub/", "x.set"},
       {"sub/x.set", other.path(), o + "sub/x.set", o + "sub/", "x.set"},

@@ -375,7 +375,10 @@ TEST_F(QvFile, StaleHeaderOfAnEarlierFileIsNeverUsed) {
   ASSERT_EQ(valid_qvfile(&rec, kIdent, 0), 15);  // the header now carries its mark
   unlink_file(&rec);                             // releases the file, keeps the header
   ASSERT_NE(rec.header, nullptr);
-  const std::string bad = dir.write("bad.set", std::string(500, ' '));
+  // The same bytes with a broken checksum: only a stale header would read them.
+  std::string broken = testsupport::read_file(good);
+  broken[40] = static_cast<char>(broken[40] ^ 1);
+  const std::string bad = dir.write("bad.set", broken);
   ASSERT_EQ(open_qvfile(&rec, bad.c_str(), nullptr), 1);
   EXPECT_EQ(get_body(&rec, nullptr), 0);
   EXPECT_EQ(get_info(&rec, nullptr, kIdent), 0);
