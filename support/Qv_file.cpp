@@ -352,8 +352,8 @@ int put_raw_setup(FileRecord *r, const char *block) {
   return write_header(r, start + w.bytes());
 }
 
-// Bytes left for the lines of a section: the caller's buffer holds what the
-// size query gave (the section length).
+// The copy pass: compressed lines as a list into buffer, which holds what the
+// size query gave (limit, the section length); every write stays below it.
 int copy_lines(FileRecord *r, bool setup, const std::string &skip, int64_t limit, int64_t end, char *buffer) {
   std::array<char, kLineBuf + 1> line{};
   int64_t count = 0;
