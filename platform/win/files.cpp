@@ -1,0 +1,229 @@
+#define _FILE_OFFSET_BITS 64  // 64-bit positions in the 32-bit build too
+#include "platform/win/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <utility>
+
+static_assert(sizeof(off_t) == 8, "file positions must be 64 bits wide");
+
+namespace {
+int last_code = FMT_IO_NO_ERROR;
+int break_on_errors = 1;
+int commit_mode = 1;
+platform::files::FaultHook fault_hook;
+
+int code_of_errno(int e) {
+  switch (e) {
+    case 0: return FMT_IO_NO_ERROR;
+    case EMFILE:
+    case ENFILE: return FMT_IO_TOO_MANY_FILES;
+    case ENOENT:
+    case ENOTDIR: return FMT_IO_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY: return FMT_IO_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return FMT_IO_DISK_FULL;
+    case EBADF: return FMT_IO_BAD_HANDLE;
+    default: return FMT_IO_ERROR;
+  }
+}
+
+int fail_errno() {
+  last_code = code_of_errno(errno);
+  if (last_code == FMT_IO_NO_ERROR) last_code = FMT_IO_ERROR;
+  return -1;
+}
+
+int succeed() {
+  last_code = FMT_IO_NO_ERROR;
+  return 0;
+}
+
+// Asks the test hook about a call; true when the call is to fail.
+bool injected(platform::files::Op op, int handle, int64_t count, int64_t *limit) {
+  if (!fault_hook) return false;
+  const platform::files::Fault f = fault_hook(op, handle, count);
+  if (f.fail) {
+    last_code = f.code;
+    return true;
+  }
+  if (limit != nullptr && f.limit >= 0 && f.limit < *limit) *limit = f.limit;
+  return false;
+}
+
+// One system call moves at most this much, so a count fits ssize_t on i386.
+constexpr int64_t kMaxPerCall = 1 << 30;
+
+bool stat_path(const char *path, struct stat *st) { return path != nullptr && ::stat(path, st) == 0; }
+}  // namespace
+
+int OpenFile(const char *path, int mode, int action, int type) {
+  if (path == nullptr || *path == '\0') {
+    last_code = FMT_IO_FILE_NOT_FOUND;
+    return -1;
+  }
+  if (injected(platform::files::Op::open, -1, 0, nullptr)) return -1;
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case VAL_READ_WRITE: flags |= O_RDWR; break;
+    case VAL_WRITE_ONLY: flags |= O_WRONLY; break;
+    default: flags |= O_RDONLY; break;
+  }
+  const bool writes = mode == VAL_READ_WRITE || mode == VAL_WRITE_ONLY;
+  if (writes && action == VAL_TRUNCATE) flags |= O_CREAT | O_TRUNC;
+  if (writes && action == VAL_APPEND) flags |= O_CREAT;
+  // A directory opens on Linux; the run-time engine refuses it.
+  struct stat st {};
+  if (stat_path(path, &st) && S_ISDIR(st.st_mode)) {
+    last_code = FMT_IO_ACCESS_DENIED;
+    return -1;
+  }
+  const int fd = ::open(path, flags | O_NONBLOCK, 0666);
+  if (fd < 0) return fail_errno();
+  // Only regular files (and devices such as /dev/full) are files here; no FIFO waits.
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    ::close(fd);
+    last_code = FMT_IO_ACCESS_DENIED;
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (writes && action == VAL_APPEND && ::lseek(fd, 0, SEEK_END) < 0) {
+    const int e = errno;
+    ::close(fd);
+    errno = e;
+    return fail_errno();
+  }
+  (void)type;
+  succeed();
+  return fd;
+}
+
+int CloseFile(int handle) {
+  if (injected(platform::files::Op::close, handle, 0, nullptr)) return -1;
+  if (handle < 0 || ::close(handle) != 0) return fail_errno();
+  return succeed();
+}
+
+int64_t ReadFile(int handle, void *buffer, int64_t count) {
+  if (buffer == nullptr || count < 0) {
+    last_code = FMT_IO_ERROR;
+    return -1;
+  }
+  int64_t want = count;
+  if (injected(platform::files::Op::read, handle, count, &want)) return -1;
+  auto *p = static_cast<char *>(buffer);
+  int64_t done = 0;
+  while (done < want) {
+    const int64_t ask = want - done < kMaxPerCall ? want - done : kMaxPerCall;
+    const ssize_t n = ::read(handle, p + done, static_cast<size_t>(ask));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail_errno();
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  succeed();
+  return done;
+}
+
+int64_t WriteFile(int handle, const void *buffer, int64_t count) {
+  if (buffer == nullptr || count < 0) {
+    last_code = FMT_IO_ERROR;
+    return -1;
+  }
+  int64_t want = count;
+  if (injected(platform::files::Op::write, handle, count, &want)) return -1;
+  const auto *p = static_cast<const char *>(buffer);
+  int64_t done = 0;
+  while (done < want) {
+    const int64_t ask = want - done < kMaxPerCall ? want - done : kMaxPerCall;
+    const ssize_t n = ::write(handle, p + done, static_cast<size_t>(ask));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail_errno();
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  succeed();
+  return done;
+}
+
+int64_t SetFilePtr(int handle, int64_t offset, int origin) {
+  if (injected(platform::files::Op::seek, handle, offset, nullptr)) return -1;
+  int whence = SEEK_SET;
+  if (origin == 1) whence = SEEK_CUR;
+  else if (origin == 2) whence = SEEK_END;
+  else if (origin != 0) {
+    last_code = FMT_IO_ERROR;
+    return -1;
+  }
+  const off_t pos = ::lseek(handle, static_cast<off_t>(offset), whence);
+  if (pos < 0) return fail_errno();
+  succeed();
+  return static_cast<int64_t>(pos);
+}
+
+int FileExists(const char *path, int64_t *size) {
+  if (size != nullptr) *size = 0;
+  struct stat st {};
+  if (path == nullptr || *path == '\0') return 0;
+  if (::stat(path, &st) != 0) return (errno == ENOENT || errno == ENOTDIR) ? 0 : -1;
+  if (!S_ISREG(st.st_mode)) return 0;
+  if (size != nullptr) *size = static_cast<int64_t>(st.st_size);
+  return 1;
+}
+
+int GetFileSize(const char *path, int64_t *size) {
+  if (size != nullptr) *size = 0;
+  struct stat st {};
+  if (!stat_path(path, &st)) return -code_of_errno(errno == 0 ? ENOENT : errno);
+  if (!S_ISREG(st.st_mode)) return -FMT_IO_FILE_NOT_FOUND;
+  if (size != nullptr) *size = static_cast<int64_t>(st.st_size);
+  return 0;
+}
+
+int GetFileAttrs(const char *path, int *read_only, int *system, int *hidden, int *archive) {
+  for (int *p : {read_only, system, hidden, archive})
+    if (p != nullptr) *p = 0;
+  struct stat st {};
+  if (!stat_path(path, &st)) return -code_of_errno(errno == 0 ? ENOENT : errno);
+  // From the permission bits, not access(): root may write anything.
+  if (read_only != nullptr) *read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  return S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
+int GetFmtIOError(void) { return last_code; }
+
+const char *GetFmtIOErrorString(int code) {
+  switch (code) {
+    case FMT_IO_NO_ERROR: return "No error";
+    case FMT_IO_TOO_MANY_FILES: return "Too many files are open";
+    case FMT_IO_ERROR: return "File I/O error";
+    case FMT_IO_FILE_NOT_FOUND: return "File not found";
+    case FMT_IO_ACCESS_DENIED: return "File access permission denied";
+    case FMT_IO_DISK_FULL: return "Disk is full";
+    case FMT_IO_BAD_HANDLE: return "Bad file handle";
+    default: return "Unknown file error";
+  }
+}
+
+int GetBreakOnLibraryErrors(void) { return break_on_errors; }
+void DisableBreakOnLibraryErrors(void) { break_on_errors = 0; }
+void EnableBreakOnLibraryErrors(void) { break_on_errors = 1; }
+
+int SetCommitMode(int commit) { return std::exchange(commit_mode, commit != 0); }
+
+namespace platform::files {
+FaultHook set_fault_hook(FaultHook hook) { return std::exchange(fault_hook, std::move(hook)); }
+}  // namespace platform::files
