@@ -3,3 +3,4 @@
 // paths and directories.
 #include "support/Util_fun_numeric.h"
 #include "support/Util_fun_parfile.h"
+#include "support/Util_fun_paths.h"
