@@ -536,6 +536,8 @@ enum class Step { dispatched, idle, stalled };
 // One turn of the loop: runs one pending thing, or waits when allowed.
 Step step(bool may_block) {
   State &s = state();
+  // Nothing reaches the program while a view shows a modal message box.
+  if (detail::blocked()) return may_block ? Step::stalled : Step::idle;
   if (!s.fake_keys.empty()) {
     const int k = s.fake_keys.front();
     s.fake_keys.pop_front();

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -212,6 +213,9 @@ const std::string &last_error_detail();
 bool view_wanted();
 
 namespace detail {
+// Whole numbers: the integer types and the unscoped enums of the constants above.
+template <class T>
+concept Integer = std::is_integral_v<T> || (std::is_enum_v<T> && std::is_convertible_v<T, int>);
 int set_ctrl_val_integer(int panel, int control, long long value);
 int set_ctrl_val_real(int panel, int control, double value);
 int set_ctrl_val_text(int panel, int control, std::string_view value);
@@ -262,7 +266,7 @@ template <std::size_t N>
 int GetPanelAttribute(int panel, int attribute, char (&buffer)[N]) {
   return GetPanelAttribute(panel, attribute, buffer, N);
 }
-template <std::integral T>
+template <platform::ui::detail::Integer T>
 int SetPanelAttribute(int panel, int attribute, T value) {
   return platform::ui::detail::set_panel_attr_integer(panel, attribute, static_cast<long long>(value));
 }
@@ -306,7 +310,7 @@ int GetCtrlBoundingRect(int panel, int control, int *top, int *left, int *height
 // control. A read needs a buffer of exactly the control's type: anything else is
 // UIE_TYPE_MISMATCH and leaves the buffer unchanged. Texts are cut to the buffer.
 // A text box appends what is set; ring and list boxes select the item of that value.
-template <std::integral T>
+template <platform::ui::detail::Integer T>
 int SetCtrlVal(int panel, int control, T value) {
   return platform::ui::detail::set_ctrl_val_integer(panel, control, static_cast<long long>(value));
 }
@@ -340,7 +344,7 @@ template <std::size_t N>
 int GetCtrlAttribute(int panel, int control, int attribute, char (&buffer)[N]) {
   return GetCtrlAttribute(panel, control, attribute, buffer, N);
 }
-template <std::integral T>
+template <platform::ui::detail::Integer T>
 int SetCtrlAttribute(int panel, int control, int attribute, T value) {
   return platform::ui::detail::set_ctrl_attr_integer(panel, control, attribute, static_cast<long long>(value));
 }
@@ -366,9 +370,9 @@ inline int SetAttributeForCtrls(int panel, int attribute, int value, std::span<c
   return platform::ui::detail::set_attribute_for_ctrls(panel, attribute, value, controls);
 }
 // count is the number of controls that follow (0: all that follow).
-template <std::same_as<int>... Ids>
+template <platform::ui::detail::Integer... Ids>
 int SetAttributeForCtrls(int panel, int attribute, int value, int count, Ids... controls) {
-  const int ids[] = {controls..., 0};
+  const int ids[] = {static_cast<int>(controls)..., 0};
   const int n = static_cast<int>(sizeof...(Ids));
   if (count < 0 || count > n) return UIE_BAD_ARGUMENT;
   return platform::ui::detail::set_attribute_for_ctrls(
@@ -377,7 +381,7 @@ int SetAttributeForCtrls(int panel, int attribute, int value, int count, Ids... 
 
 // Ring and list box items: label and a value of the control's data type.
 // index -1 appends. Index arguments count from 0.
-template <std::integral T>
+template <platform::ui::detail::Integer T>
 int InsertListItem(int panel, int control, int index, const char *label, T value) {
   return platform::ui::detail::insert_list_item(panel, control, index, label, static_cast<long long>(value), 0,
                                                 nullptr, 0);
@@ -390,7 +394,7 @@ int InsertListItem(int panel, int control, int index, const char *label, T value
 inline int InsertListItem(int panel, int control, int index, const char *label, const char *value) {
   return platform::ui::detail::insert_list_item(panel, control, index, label, 0, 0, value, 2);
 }
-template <std::integral T>
+template <platform::ui::detail::Integer T>
 int ReplaceListItem(int panel, int control, int index, const char *label, T value) {
   return platform::ui::detail::replace_list_item(panel, control, index, label, static_cast<long long>(value), 0,
                                                  nullptr, 0);
@@ -441,7 +445,7 @@ int LoadMenuBar(int panel, const char *file, int resource_id);
 int DiscardMenuBar(int menubar);
 int GetMenuBarAttribute(int menubar, int item, int attribute, int *value);
 int GetMenuBarAttribute(int menubar, int item, int attribute, char *buffer, std::size_t size);
-template <std::integral T>
+template <platform::ui::detail::Integer T>
 int SetMenuBarAttribute(int menubar, int item, int attribute, T value) {
   return platform::ui::detail::set_menu_attr_integer(menubar, item, attribute, static_cast<long long>(value));
 }
