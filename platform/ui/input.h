@@ -27,8 +27,10 @@ int press(int panel, int control, int x = -1, int y = -1);
 int release(int panel, int control, int x = -1, int y = -1);
 int click(int panel, int control);  // press and release
 int right_click(int panel, int control, int x = -1, int y = -1);
-// Returns 1 when a callback swallowed the key, 0 when it was processed.
-int key(int panel, int control, int key_code);
+// Returns 1 when a callback swallowed the key, 0 when it was processed. A view
+// whose widget acts on the key itself (typing, Enter in an entry field) passes
+// control_action false: then only EVENT_KEYPRESS and the shortcuts follow.
+int key(int panel, int control, int key_code, bool control_action = true);
 int focus(int panel, int control);
 // A new value as typed or chosen (numbers are coerced to the range, texts cut).
 int set_value(int panel, int control, const model::Value &value);

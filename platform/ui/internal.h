@@ -112,7 +112,7 @@ void fit_pages(model::Control &tab);  // pages follow their tab control's size
 bool move_focus(int panel, int control);
 // A key for the panel's focused control (0 none): the callback may swallow it,
 // then a shortcut or the control's own key action follows. 1 when swallowed.
-int deliver_key(int panel, int control, int key);
+int deliver_key(int panel, int control, int key, bool control_action = true);
 // Resets the focus bookkeeping of a panel that goes away or is hidden.
 void forget_focus(int panel);
 

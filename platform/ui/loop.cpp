@@ -201,7 +201,7 @@ bool find_shortcut(int p, int key, int *sp, int *sc) {
 
 namespace platform::ui::detail {
 
-int deliver_key(int p, int c, int key) {
+int deliver_key(int p, int c, int key, bool control_action) {
   if (c != 0 && exists(p, c)) {
     if (deliver_ctrl(p, c, EVENT_KEYPRESS, key, 0) == 1) return 1;
   }
@@ -210,7 +210,7 @@ int deliver_key(int p, int c, int key) {
     activate(sp, sc);
     return 0;
   }
-  if (c == 0 || !exists(p, c) || gate(p, c, true) != 0) return 0;
+  if (!control_action || c == 0 || !exists(p, c) || gate(p, c, true) != 0) return 0;
   const Control *cc = panel(p)->control(c);
   const int k = key & 0xFFFF;
   switch (cc->kind) {
@@ -273,15 +273,15 @@ int right_click(int p, int c, int x, int y) {
   return 0;
 }
 
-int key(int p, int c, int key_code) {
+int key(int p, int c, int key_code, bool control_action) {
   if (c == 0) {
     if (panel(p) == nullptr) return UIE_PANEL_INVALID;
     if (!model::accepts_input(p)) return UIE_NOT_OPERABLE;
-    return detail::deliver_key(p, 0, key_code);
+    return detail::deliver_key(p, 0, key_code, control_action);
   }
   if (const int r = gate(p, c, false); r != 0) return r;
   if (!detail::move_focus(p, c)) return 0;
-  return detail::deliver_key(p, c, key_code);
+  return detail::deliver_key(p, c, key_code, control_action);
 }
 
 int focus(int p, int c) {

@@ -144,6 +144,7 @@ const MenuBar *find_menubar(int handle);
 std::vector<int> panel_handles();
 int active_panel();
 int top_popup();  // 0 when none is installed
+bool is_popup(int panel);  // installed with InstallPopup
 // Shown on screen: displayed itself, its parents too, and the active page where it is a tab page.
 bool shown(int panel);
 // Operator input may reach the panel: shown, not dimmed and not behind a popup.

@@ -207,6 +207,12 @@ int top_popup() {
   return pop.empty() ? 0 : pop.back().panel;
 }
 
+bool is_popup(int handle) {
+  for (const auto &pop : detail::state().popups)
+    if (pop.panel == handle) return true;
+  return false;
+}
+
 bool shown(int handle) {
   const Panel *p = find_panel(handle);
   for (int guard = 0; p != nullptr && guard < 64; ++guard) {
