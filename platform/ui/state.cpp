@@ -217,6 +217,7 @@ bool shown(int handle) {
   const Panel *p = find_panel(handle);
   for (int guard = 0; p != nullptr && guard < 64; ++guard) {
     if (!p->visible) return false;
+    if (is_popup(p->handle)) return true;  // a popup is a window of its own
     if (p->tab_control != 0) {
       const Panel *owner = find_panel(p->parent);
       const Control *tab = owner ? owner->control(p->tab_control) : nullptr;
@@ -236,7 +237,7 @@ bool accepts_input(int handle) {
   if (detail::blocked() || !shown(handle)) return false;
   for (const Panel *p = find_panel(handle); p != nullptr; p = find_panel(p->parent)) {
     if (p->dimmed || p->zoom == VAL_MINIMIZE) return false;
-    if (p->parent == 0) break;
+    if (p->parent == 0 || is_popup(p->handle)) break;
   }
   const int popup = top_popup();
   if (popup == 0) return true;

@@ -415,8 +415,16 @@ class QtView : public ui::View, public ui::PopupView, public QObject {
     const Panel *p = ui::model::find_panel(h);
     if (p != nullptr && p->zoom != zoom) input::panel_zoom(h, zoom);
   }
+  // The operator brought a window to the front: its panel becomes the active
+  // one, unless the active panel already lies in that window.
   void panel_activated(int h) {
-    if (!syncing()) input::activate_panel(h);
+    if (syncing()) return;
+    const int active = ui::model::active_panel();
+    for (const Panel *p = ui::model::find_panel(active); p != nullptr; p = ui::model::find_panel(p->parent)) {
+      if (p->handle == h) return;
+      if (p->parent == 0 || ui::model::is_popup(p->handle)) break;
+    }
+    input::activate_panel(h);
   }
 
  protected:
@@ -643,6 +651,8 @@ void QtView::sync_panel(int h) {
   } else {
     w->hide();
   }
+  // A popup is painted before the program goes on (it may wait without the loop).
+  if (popup && p->visible) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 QWidget *QtView::make_body(int h, const Control &c, QWidget *parent) {
@@ -1031,6 +1041,13 @@ QColor led_colour(int panel, int control) {
 QColor switch_colour(int panel, int control) {
   auto *s = dynamic_cast<SwitchWidget *>(control_widget(panel, control));
   return s ? s->current() : QColor();
+}
+
+bool save_window(int panel, const QString &path) {
+  QWidget *w = panel_widget(panel);
+  if (w == nullptr) return false;
+  QCoreApplication::processEvents();
+  return w->grab().save(path);
 }
 
 int key_code(int qt_key, Qt::KeyboardModifiers modifiers, const QString &text) {

@@ -19,6 +19,9 @@ QLabel *label_widget(int panel, int control);
 QColor led_colour(int panel, int control);
 QColor switch_colour(int panel, int control);
 
+// A picture of the panel's whole window, menu bar included, into an image file.
+bool save_window(int panel, const QString &path);
+
 // The platform's key code of a Qt key event's key and modifiers.
 int key_code(int qt_key, Qt::KeyboardModifiers modifiers, const QString &text);
 

@@ -1,5 +1,5 @@
-// Renders one panel of a resource file with the Qt view into a PNG, so a
-// person can look at a layout:
+// Renders one panel of a resource file with the Qt view into a PNG (the
+// whole window, with its menu bar), so a person can look at a layout:
 //   ui_render RESOURCE PANEL OUT.png [--menubar N] [--tab CONTROL INDEX]
 // Every callback the resource names is bound to one that does nothing.
 #include <cstdio>
@@ -13,6 +13,7 @@
 
 #include "platform/ui/ui.h"
 #include "platform/ui_qt/qt_start.h"
+#include "platform/ui_qt/qt_view.h"
 
 namespace {
 
@@ -86,9 +87,9 @@ int main(int argc, char **argv) {
   SetPanelAttribute(p, ATTR_LEFT, 20);
   DisplayPanel(p);
   for (int i = 0; i < 10; ++i) ProcessSystemEvents();
-  const int r = SavePanelDisplayToFile(p, 0, 0, 0, 0, out);
-  if (r < 0) std::fprintf(stderr, "saving %s: %s\n", out, GetUILErrorString(r));
+  const bool saved = platform::ui_qt::save_window(p, QString::fromLocal8Bit(out));
+  if (!saved) std::fprintf(stderr, "%s cannot be written\n", out);
   DiscardPanel(p);
   platform::ui_qt::stop();
-  return r < 0 ? 1 : 0;
+  return saved ? 0 : 1;
 }
