@@ -228,6 +228,12 @@ class QtView : public ui::View, public ui::PopupView, public QObject {
   }
 
   void focus_changed(int p, int c) override {
+    if (PanelWidget *pw = panel_widget(p); pw != nullptr && windowing_ && pw->isVisible() &&
+                                           !pw->window()->isActiveWindow()) {
+      Guard g(this);
+      pw->window()->raise();
+      pw->window()->activateWindow();
+    }
     if (c == 0) return;
     QWidget *w = control_widget(p, c);
     if (w == nullptr || w->hasFocus() || !w->isVisible()) return;

@@ -142,6 +142,18 @@ TEST_F(QtView, WidgetsFollowAttributesAndValues) {
   EXPECT_EQ(qt::switch_colour(p, ALL_POWER), QColor(0, 0, 255));
   SetActiveTabPage(p, ALL_TAB, 1);
   EXPECT_EQ(widget<QTabWidget>(p, ALL_TAB)->currentIndex(), 1);
+  // Colours: the text, and behind the value the blinking one (transparent again after).
+  SetCtrlAttribute(p, ALL_STATUS, ATTR_TEXT_COLOR, 0xFF0000);
+  EXPECT_EQ(qt::control_widget(p, ALL_STATUS)->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  SetCtrlAttribute(p, ALL_GAIN, ATTR_TEXT_BGCOLOR, 0xFFFF00);
+  EXPECT_EQ(qt::control_widget(p, ALL_GAIN)->palette().color(QPalette::Base), QColor(255, 255, 0));
+  SetCtrlAttribute(p, ALL_GAIN, ATTR_TEXT_BGCOLOR, VAL_TRANSPARENT);
+  EXPECT_NE(qt::control_widget(p, ALL_GAIN)->palette().color(QPalette::Base), QColor(255, 255, 0));
+  SetCtrlAttribute(p, ALL_POWER, ATTR_TEXT_BGCOLOR, 0xFFFF00);
+  EXPECT_TRUE(qt::control_widget(p, ALL_POWER)->autoFillBackground());
+  SetCtrlAttribute(p, ALL_DECORATION, ATTR_FILL_COLOR, VAL_TRANSPARENT);
+  SetCtrlAttribute(p, ALL_COUNT, ATTR_LABEL_POINT_SIZE, 14);
+  EXPECT_EQ(qt::label_widget(p, ALL_COUNT)->font().pointSize(), 14);
 
   // Panel attributes.
   QWidget *window = qt::panel_widget(p);
