@@ -258,6 +258,19 @@ int ReadByteAndSendACK(int dev, int ack) {
 
 // ---- registers ----
 
+namespace {
+// One 16-bit register write, low byte first (slave address 0x24 + register).
+int write_register_word(int dev, int reg, uint16_t word) {
+  TRY(SetI2CLinesIdle(dev));
+  TRY(SetI2CStart(dev));
+  TRY(SendAddrAndCheckACK(dev, 0, static_cast<unsigned char>(0x24 + reg)));
+  TRY(SendByteAndCheckACK(dev, static_cast<unsigned char>(word & 0xFF)));
+  TRY(SendByteAndCheckACK(dev, static_cast<unsigned char>(word >> 8)));
+  TRY(SetI2CStop(dev));
+  return 0;
+}
+}  // namespace
+
 int KMV_set_register(int dev, int reg, unsigned short value) {
   if (!valid_dev(dev) || reg < 0 || reg > 3) return -1;
   if (TRQ_mode) {
@@ -266,12 +279,7 @@ int KMV_set_register(int dev, int reg, unsigned short value) {
   }
   if (!ready(dev, 5)) return -1;
   const uint16_t word = value | input_mask(reg);
-  TRY(SetI2CLinesIdle(dev));
-  TRY(SetI2CStart(dev));
-  TRY(SendAddrAndCheckACK(dev, 0, static_cast<unsigned char>(0x24 + reg)));
-  TRY(SendByteAndCheckACK(dev, static_cast<unsigned char>(word & 0xFF)));
-  TRY(SendByteAndCheckACK(dev, static_cast<unsigned char>(word >> 8)));
-  TRY(SetI2CStop(dev));
+  TRY(write_register_word(dev, reg, word));
   kmv_regdata[dev][reg] = value;
   return 0;
 }
@@ -488,12 +496,7 @@ int VAJ_set_register(int dev, int reg, unsigned short value) {
     return 0;
   }
   if (!ready(dev, 6)) return -1;
-  TRY(SetI2CLinesIdle(dev));
-  TRY(SetI2CStart(dev));
-  TRY(SendAddrAndCheckACK(dev, 0, static_cast<unsigned char>(0x24 + reg)));
-  TRY(SendByteAndCheckACK(dev, static_cast<unsigned char>(value & 0xFF)));
-  TRY(SendByteAndCheckACK(dev, static_cast<unsigned char>(value >> 8)));
-  TRY(SetI2CStop(dev));
+  TRY(write_register_word(dev, reg, value));
   vaj_regdata[dev][reg] = value;
   return 0;
 }
