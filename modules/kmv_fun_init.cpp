@@ -414,6 +414,9 @@ int16_t KMVUSB_init(const char *ini_path) {
   // 11. A module counts as started only when it runs.
   int tried = 0, running = 0;
   kmvusb_active_count = 0;
+  // Only the modules started now count as active, also where the tables
+  // were kept from an earlier start.
+  for (KMVUSBParameters &p : kmvusb) p.active = 0;
   for (int16_t m = 0; m < KMVUSB_MAX_MODULES; ++m) {
     if (!kmvusb_orig[m].active) continue;
     kmvusb[m].active = kmvusb_orig[m].active;
