@@ -3,6 +3,9 @@
 #include <cstdio>
 
 namespace sim {
+namespace {
+constexpr size_t kLogLimit = 100000;
+}
 
 std::string describe(const I2cTransaction &t) {
   char buf[8];
@@ -31,7 +34,10 @@ void I2cBus::detach_all() {
   phase_ = Phase::Idle;
 }
 
-void I2cBus::violation(const std::string &what) { violations_.push_back(what); }
+void I2cBus::violation(const std::string &what) {
+  if (violations_.size() >= kLogLimit) violations_.erase(violations_.begin(), violations_.begin() + kLogLimit / 2);
+  violations_.push_back(what);
+}
 
 void I2cBus::reset() {
   scl_ = true;
@@ -74,6 +80,8 @@ void I2cBus::on_start() {
     if (active_) active_->abort();
   }
   active_ = nullptr;
+  // A long simulated run keeps the recent part of its log.
+  if (log_.size() >= kLogLimit) log_.erase(log_.begin(), log_.begin() + kLogLimit / 2);
   log_.emplace_back();
   phase_ = Phase::Address;
   bits_ = 0;

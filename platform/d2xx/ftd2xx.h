@@ -9,7 +9,6 @@
 typedef void *FT_HANDLE;
 typedef uint32_t FT_STATUS;
 typedef uint32_t DWORD;
-typedef uint16_t WORD;
 typedef uint8_t UCHAR;
 typedef int32_t LONG;
 typedef uint32_t FT_DEVICE;
