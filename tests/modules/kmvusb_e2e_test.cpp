@@ -34,7 +34,7 @@ constexpr const char *kIni =
     "C2U_COOLVOLT = 4\n"
     "C2U_COOLCURR = 0.5\n";
 
-class EndToEnd : public simtest::SimFixture {
+class UsbEndToEnd : public simtest::SimFixture {
  protected:
   void SetUp() override {
     simtest::SimFixture::SetUp();
@@ -48,7 +48,7 @@ class EndToEnd : public simtest::SimFixture {
   testsupport::TempDir dir_;
 };
 
-TEST_F(EndToEnd, TheIniFileStartsBothModules) {
+TEST_F(UsbEndToEnd, TheIniFileStartsBothModules) {
   KMVUSBModuleInfo a{}, b{};
   ASSERT_EQ(KMVUSB_get_module_info(0, &a), 0);
   ASSERT_EQ(KMVUSB_get_module_info(1, &b), 0);
@@ -85,7 +85,7 @@ TEST_F(EndToEnd, TheIniFileStartsBothModules) {
   EXPECT_TRUE(bus().module("FTA")->bus().violations().empty());
 }
 
-TEST_F(EndToEnd, EnabledOutputsReachTheModule) {
+TEST_F(UsbEndToEnd, EnabledOutputsReachTheModule) {
   ASSERT_EQ(KMVUSB_enable_outputs(0, 0, 1), 0);
   EXPECT_EQ(latch("FTA", 0) & 0x0111, 0x0001);  // +5 V and -5 V on, +12 V off
   EXPECT_EQ(dac("FTA", 4), 3092);               // 75.5 %
@@ -108,7 +108,7 @@ TEST_F(EndToEnd, EnabledOutputsReachTheModule) {
   EXPECT_EQ(dac("FTA", 0), 2048);
 }
 
-TEST_F(EndToEnd, OverloadAndCurrentLimitComeFromThePins) {
+TEST_F(UsbEndToEnd, OverloadAndCurrentLimitComeFromThePins) {
   int16_t state = -1;
   ASSERT_EQ(KMVUSB_get_overload_state(0, &state), 0);
   EXPECT_EQ(state, 0);
@@ -130,7 +130,7 @@ TEST_F(EndToEnd, OverloadAndCurrentLimitComeFromThePins) {
   EXPECT_EQ(state, 0);
 }
 
-TEST_F(EndToEnd, AnUnpluggedModuleIsReconnectedAndGetsItsValuesBack) {
+TEST_F(UsbEndToEnd, AnUnpluggedModuleIsReconnectedAndGetsItsValuesBack) {
   ASSERT_EQ(KMVUSB_enable_outputs(0, 0, 1), 0);
   ASSERT_EQ(KMVUSB_enable_outputs(0, 2, 1), 0);
   ASSERT_EQ(KMVUSB_enable_outputs(0, 4, 1), 0);
@@ -174,7 +174,7 @@ TEST_F(EndToEnd, AnUnpluggedModuleIsReconnectedAndGetsItsValuesBack) {
   EXPECT_EQ(state, 0);
 }
 
-TEST_F(EndToEnd, EepromWritesLandInTheModule) {
+TEST_F(UsbEndToEnd, EepromWritesLandInTheModule) {
   KMVUSBEepromData d{};
   std::snprintf(d.module_name, sizeof d.module_name, "%s", "KMV-USB-1");
   std::snprintf(d.serial_no, sizeof d.serial_no, "%s", "KM0777");
@@ -192,7 +192,7 @@ TEST_F(EndToEnd, EepromWritesLandInTheModule) {
   EXPECT_EQ(load_kmvusb_adjust_para_from_eeprom(0, reinterpret_cast<char *>(kmvusb_eep_buffer), 1), 0);
 }
 
-TEST_F(EndToEnd, EmulationAndCloseLeaveTheModulesOff) {
+TEST_F(UsbEndToEnd, EmulationAndCloseLeaveTheModulesOff) {
   ASSERT_EQ(KMVUSB_enable_outputs(-1, -1, 1), 0);
   ASSERT_NE(latch("FTA", 0), 0xFFFF);
   const int16_t flags[4] = {1, 1, 0, 0};

@@ -18,7 +18,7 @@ using Traffic = std::vector<std::string>;
 
 uint8_t byte_sum(const uint8_t *p, int n) { return static_cast<uint8_t>(std::accumulate(p, p + n, 0)); }
 
-class Eeprom : public fake::Fixture {
+class UsbEeprom : public fake::Fixture {
  protected:
   void SetUp() override {
     fake::Fixture::SetUp();
@@ -27,7 +27,7 @@ class Eeprom : public fake::Fixture {
   char *image() { return reinterpret_cast<char *>(kmvusb_eep_buffer); }
 };
 
-TEST_F(Eeprom, TheAdjustBlockIsCheckedAndCached) {
+TEST_F(UsbEeprom, TheAdjustBlockIsCheckedAndCached) {
   KMVUSBEepromData d{};
   EXPECT_EQ(KMVUSB_get_eeprom_data(0, &d), 0);
   EXPECT_STREQ(d.module_name, "KMV-USB-1");
@@ -60,7 +60,7 @@ TEST_F(Eeprom, TheAdjustBlockIsCheckedAndCached) {
   EXPECT_EQ(KMVUSB_get_eeprom_data(1, &d), KMV_NOT_ACTIVE);
 }
 
-TEST_F(Eeprom, WritingNeedsTheAccessCodeAndCutsTheTexts) {
+TEST_F(UsbEeprom, WritingNeedsTheAccessCodeAndCutsTheTexts) {
   KMVUSBEepromData d{};
   std::memcpy(d.module_name, "ABCDEFGHIJKLMNOP", 16);  // sixteen characters, no terminator
   std::memcpy(d.serial_no, "1234567890123", 13);
@@ -99,7 +99,7 @@ TEST_F(Eeprom, WritingNeedsTheAccessCodeAndCutsTheTexts) {
   EXPECT_EQ(save_kmvusb_adjust_para_in_eeprom(0, nullptr), KMV_OPEN_FILE);
 }
 
-TEST_F(Eeprom, GainLimitsComeFromTheirCheckedBlock) {
+TEST_F(UsbEeprom, GainLimitsComeFromTheirCheckedBlock) {
   struct Case {
     const char *what;
     std::array<uint8_t, 4> bytes;
@@ -135,7 +135,7 @@ TEST_F(Eeprom, GainLimitsComeFromTheirCheckedBlock) {
   EXPECT_EQ(kmvusb_priv[0].hv_limit[1], 77);
 }
 
-TEST_F(Eeprom, SettingALimitWritesTheBlockOnlyWhenItChanges) {
+TEST_F(UsbEeprom, SettingALimitWritesTheBlockOnlyWhenItChanges) {
   int16_t limit = 100;
   EXPECT_EQ(KMVUSB_set_gain_HV_limit(0, 2, &limit), 0);
   EXPECT_TRUE(fake().take().empty());
@@ -176,7 +176,7 @@ TEST_F(Eeprom, SettingALimitWritesTheBlockOnlyWhenItChanges) {
   EXPECT_EQ(trqlim_valid[0], 0);
 }
 
-TEST_F(Eeprom, ALimitChangeAppliesTheStoredGainAsItIs) {
+TEST_F(UsbEeprom, ALimitChangeAppliesTheStoredGainAsItIs) {
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_GAIN_HV, 0, 72.6f), 0);
   ASSERT_EQ(KMVUSB_enable_outputs(0, 0, 1), 0);
   fake().take();
@@ -202,9 +202,9 @@ TEST_F(Eeprom, ALimitChangeAppliesTheStoredGainAsItIs) {
   EXPECT_EQ(kmv_regdata[0][4 + 5], 0);
 }
 
-class EepromEmulation : public fake::Fixture {};
+class UsbEepromEmulation : public fake::Fixture {};
 
-TEST_F(EepromEmulation, IdentificationIsMadeUpAndNothingIsTouched) {
+TEST_F(UsbEepromEmulation, IdentificationIsMadeUpAndNothingIsTouched) {
   start_emulation(2);
   KMVUSBEepromData d{};
   EXPECT_EQ(KMVUSB_get_eeprom_data(1, &d), 0);

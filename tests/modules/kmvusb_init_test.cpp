@@ -18,13 +18,13 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class Init : public fake::Fixture {
+class UsbInit : public fake::Fixture {
  protected:
   testsupport::TempDir dir_;
   std::string ini(const std::string &body) { return dir_.write("kmvusb.ini", "; KMVUSB module configuration\n" + body); }
 };
 
-TEST_F(Init, ForcedEmulationWithoutAFile) {
+TEST_F(UsbInit, ForcedEmulationWithoutAFile) {
   KMVUSB_force_mode(KMVUSB_MODE_EMULATION, 2, 1);
   EXPECT_EQ(KMVUSB_init(nullptr), 0);
   EXPECT_EQ(KMVUSB_get_mode(), KMVUSB_MODE_EMULATION);
@@ -56,7 +56,7 @@ TEST_F(Init, ForcedEmulationWithoutAFile) {
   EXPECT_EQ(kmv_regdata[1][4 + 8], 10);
 }
 
-TEST_F(Init, HardwareWithoutAFileStartsTheFirstModule) {
+TEST_F(UsbInit, HardwareWithoutAFileStartsTheFirstModule) {
   fake().add_device(0, "KM0017", "KMV-USB-1", {80, 90, 100, 60});
   fake().add_device(1, "KM0018");
   fake().found = 2;
@@ -80,7 +80,7 @@ TEST_F(Init, HardwareWithoutAFileStartsTheFirstModule) {
   EXPECT_EQ(fake().take(), expected);
 }
 
-TEST_F(Init, SlotsAlternateTheVariantsInSerialOrder) {
+TEST_F(UsbInit, SlotsAlternateTheVariantsInSerialOrder) {
   struct Device {
     const char *name, *serial;
     bool readable;
@@ -119,7 +119,7 @@ TEST_F(Init, SlotsAlternateTheVariantsInSerialOrder) {
   }
 }
 
-TEST_F(Init, SerialNumbersAndVariants) {
+TEST_F(UsbInit, SerialNumbersAndVariants) {
   fake().add_device(0, "AB123456789012", "X-2 KMV");
   kmvusb_priv[0].ftdi_index = 0;
   uint32_t number = 9;
@@ -149,7 +149,7 @@ TEST_F(Init, SerialNumbersAndVariants) {
   EXPECT_EQ(variant, 2);
 }
 
-TEST_F(Init, TheIniFileGivesModeAndValues) {
+TEST_F(UsbInit, TheIniFileGivesModeAndValues) {
   const std::string path = ini(
       "[KMVUSB_BASE]\n"
       "SIMULATION_USB = 200\n"
@@ -187,7 +187,7 @@ TEST_F(Init, TheIniFileGivesModeAndValues) {
   EXPECT_EQ(fake().take_calls(), (Lines{"find 5", "trq 5"}));
 }
 
-TEST_F(Init, IniFileEdges) {
+TEST_F(UsbInit, IniFileEdges) {
   struct Case {
     const char *what;
     std::string body;
@@ -212,7 +212,7 @@ TEST_F(Init, IniFileEdges) {
   EXPECT_EQ(KMVUSB_init(other.c_str()), KMV_FILE_NVALID);
 }
 
-TEST_F(Init, AnUnknownSimulationValueLeavesTheMode) {
+TEST_F(UsbInit, AnUnknownSimulationValueLeavesTheMode) {
   fake().add_device(0, "KM0001");
   fake().found = 1;
   const std::string path = ini("[KMVUSB_BASE]\nSIMULATION_USB = 5\n[KMVUSB_MODULE1]\nKMVUSB_ACTIVE = 1\n");
@@ -221,7 +221,7 @@ TEST_F(Init, AnUnknownSimulationValueLeavesTheMode) {
   EXPECT_EQ(kmvusb_initialised, 1);
 }
 
-TEST_F(Init, TheOnlyModuleNotConnectingGivesNoActiveModules) {
+TEST_F(UsbInit, TheOnlyModuleNotConnectingGivesNoActiveModules) {
   fake().add_device(0, "KM0001");
   fake().found = 1;
   fake().connect_result[0] = QVUSB_CONNECT;
@@ -237,7 +237,7 @@ TEST_F(Init, TheOnlyModuleNotConnectingGivesNoActiveModules) {
   EXPECT_EQ(KMVUSB_init(nullptr), KMV_NO_ACT_MOD);
 }
 
-TEST_F(Init, AModuleWithoutADeviceGivesNotInitAlthoughAnotherRuns) {
+TEST_F(UsbInit, AModuleWithoutADeviceGivesNotInitAlthoughAnotherRuns) {
   fake().add_device(0, "KM0001");
   fake().add_device(1, "KM0002");
   fake().found = 2;
@@ -252,7 +252,7 @@ TEST_F(Init, AModuleWithoutADeviceGivesNotInitAlthoughAnotherRuns) {
   EXPECT_EQ(kmvusb_active_count, 1);
 }
 
-TEST_F(Init, EveryStartSetsTheDefaultsOfAllSlots) {
+TEST_F(UsbInit, EveryStartSetsTheDefaultsOfAllSlots) {
   KMVUSB_force_mode(KMVUSB_MODE_EMULATION, 4, 1);
   ASSERT_EQ(KMVUSB_init(nullptr), 0);
   ASSERT_EQ(kmvusb_active_count, 4);
@@ -266,7 +266,7 @@ TEST_F(Init, EveryStartSetsTheDefaultsOfAllSlots) {
   EXPECT_FLOAT_EQ(kmvusb_orig[0].connector[0].GAIN_HV, 0.0f);
 }
 
-TEST_F(Init, ModuleNumbersOutsideTheSlotsGiveMinusSix) {
+TEST_F(UsbInit, ModuleNumbersOutsideTheSlotsGiveMinusSix) {
   start_emulation(1);
   KMVUSBEepromData eep{};
   int16_t v16 = 50;
@@ -300,15 +300,15 @@ TEST_F(Init, ModuleNumbersOutsideTheSlotsGiveMinusSix) {
   for (const Case &c : cases) EXPECT_EQ(c.result, KMV_MOD_NO) << c.call;
 }
 
-class Close : public fake::Fixture {};
+class UsbClose : public fake::Fixture {};
 
-TEST_F(Close, BeforeAStartThereIsNothingToClose) {
+TEST_F(UsbClose, BeforeAStartThereIsNothingToClose) {
   EXPECT_EQ(KMVUSB_close(), 1);
   EXPECT_EQ(KMVUSBstd_close(), 1);
   EXPECT_TRUE(fake().take_calls().empty());
 }
 
-TEST_F(Close, ClosingSwitchesOffReleasesAndEndsTheStart) {
+TEST_F(UsbClose, ClosingSwitchesOffReleasesAndEndsTheStart) {
   start_hardware(2);
   ASSERT_EQ(KMVUSB_enable_outputs(-1, -1, 1), 0);
   fake().take();
@@ -333,7 +333,7 @@ TEST_F(Close, ClosingSwitchesOffReleasesAndEndsTheStart) {
   EXPECT_EQ(KMVUSB_close(), 1);
 }
 
-TEST_F(Close, AfterEmulationTheRegisterLayerTalksToDevicesAgain) {
+TEST_F(UsbClose, AfterEmulationTheRegisterLayerTalksToDevicesAgain) {
   start_emulation(2);
   ASSERT_EQ(TRQ_mode, 5);
   EXPECT_EQ(KMVUSB_close(), 2);
@@ -345,7 +345,7 @@ TEST_F(Close, AfterEmulationTheRegisterLayerTalksToDevicesAgain) {
   EXPECT_EQ(info.type, KMV_TYPE_NONE);
 }
 
-TEST_F(Close, CleanUpReleasesConnectedModulesAndCanRunAgain) {
+TEST_F(UsbClose, CleanUpReleasesConnectedModulesAndCanRunAgain) {
   start_hardware(2);
   kmvusb_mod[1].connected = orig_kmvusb_mod[1].connected = 0;  // released earlier
   kmvusb_cleanup();
@@ -362,7 +362,7 @@ TEST_F(Close, CleanUpReleasesConnectedModulesAndCanRunAgain) {
   EXPECT_TRUE(fake().take_calls().empty());
 }
 
-TEST_F(Close, ModuleInfoReadsAnEmptySerialNumberFromTheEeprom) {
+TEST_F(UsbClose, ModuleInfoReadsAnEmptySerialNumberFromTheEeprom) {
   start_hardware(1);
   kmvusb_mod[0].serial_no[0] = '\0';
   KMVUSBModuleInfo info{};

@@ -15,7 +15,7 @@ namespace {
 
 using Traffic = std::vector<std::string>;
 
-class Outputs : public fake::Fixture {
+class UsbOutputs : public fake::Fixture {
  protected:
   void SetUp() override {
     fake::Fixture::SetUp();
@@ -23,7 +23,7 @@ class Outputs : public fake::Fixture {
   }
 };
 
-TEST_F(Outputs, SwitchOffWritesTheFixedRegisterWords) {
+TEST_F(UsbOutputs, SwitchOffWritesTheFixedRegisterWords) {
   struct Case {
     const char *name;
     int16_t connector, coolers;
@@ -51,7 +51,7 @@ TEST_F(Outputs, SwitchOffWritesTheFixedRegisterWords) {
   EXPECT_EQ(disable_outputs_usb(4, 0, 0), KMV_MOD_NO);
 }
 
-TEST_F(Outputs, SwitchOffTriesEveryWriteAndReportsAnyFailure) {
+TEST_F(UsbOutputs, SwitchOffTriesEveryWriteAndReportsAnyFailure) {
   // The first supply-off write fails; the later ones still go out.
   fake().fault = [](const std::string &what) { return what == "R0=FFFF" ? 4 : 0; };
   EXPECT_EQ(disable_outputs_usb(0, -1, 1), KMV_ERR_USB);
@@ -64,7 +64,7 @@ TEST_F(Outputs, SwitchOffTriesEveryWriteAndReportsAnyFailure) {
   EXPECT_EQ(disable_outputs_usb(0, 1, 0), 0);
 }
 
-TEST_F(Outputs, EnablingSendsTheStoredValues) {
+TEST_F(UsbOutputs, EnablingSendsTheStoredValues) {
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_DIGOUT, 0, 0x3C), 0);
   ASSERT_EQ(KMVUSB_set_parameter(0, 7 + KMVUSB_PAR_P5V, 0, 1), 0);
   ASSERT_EQ(KMVUSB_set_parameter(0, 7 + KMVUSB_PAR_GAIN_HV, 0, 60.0f), 0);
@@ -98,7 +98,7 @@ TEST_F(Outputs, EnablingSendsTheStoredValues) {
   EXPECT_EQ(kmvusb_priv[0].enabled, 0);
 }
 
-TEST_F(Outputs, EnableChecksAndStopsAtTheFirstFailingModule) {
+TEST_F(UsbOutputs, EnableChecksAndStopsAtTheFirstFailingModule) {
   EXPECT_EQ(KMVUSB_enable_outputs(4, 0, 1), KMV_MOD_NO);
   EXPECT_EQ(KMVUSB_enable_outputs(0, 5, 1), KMV_BAD_PAR_VAL);
   EXPECT_EQ(KMVUSB_enable_outputs(0, -2, 1), KMV_BAD_PAR_VAL);
@@ -119,7 +119,7 @@ TEST_F(Outputs, EnableChecksAndStopsAtTheFirstFailingModule) {
   EXPECT_EQ(KMVUSB_enable_outputs(-1, 2, 1), KMV_NO_ACT_MOD);
 }
 
-TEST_F(Outputs, ClearOverloadPulsesTheResetBits) {
+TEST_F(UsbOutputs, ClearOverloadPulsesTheResetBits) {
   kmv_regdata[1][0] = 0x0123;
   kmvusb_priv[1].overload_latch = 0xF;
   EXPECT_EQ(KMVUSB_clear_overload(1, 3), 0);
@@ -138,7 +138,7 @@ TEST_F(Outputs, ClearOverloadPulsesTheResetBits) {
   EXPECT_EQ(kmvusb_priv[1].overload_latch, 0x2);  // kept: the pulse did not go out
 }
 
-TEST_F(Outputs, StatesComeFromTheInputPins) {
+TEST_F(UsbOutputs, StatesComeFromTheInputPins) {
   int16_t state = -1;
   fake().pins[1][3] = 0xFFF5;  // register 3: overload bits, only 0..3 count
   EXPECT_EQ(KMVUSB_get_overload_state(1, &state), 0);
@@ -161,7 +161,7 @@ TEST_F(Outputs, StatesComeFromTheInputPins) {
   EXPECT_EQ(KMVUSBstd_get_overload_state(2, &state), KMV_NOT_ACTIVE);
 }
 
-class Emulation : public fake::Fixture {
+class UsbEmulation : public fake::Fixture {
  protected:
   void SetUp() override {
     fake::Fixture::SetUp();
@@ -179,7 +179,7 @@ class Emulation : public fake::Fixture {
   }
 };
 
-TEST_F(Emulation, OverloadIsDrawnOnEveryFiftyFirstCallWhereGainAndOutputsAllow) {
+TEST_F(UsbEmulation, OverloadIsDrawnOnEveryFiftyFirstCallWhereGainAndOutputsAllow) {
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_GAIN_HV, 0, 60.0f), 0);
   ASSERT_EQ(KMVUSB_set_parameter(0, 7 + KMVUSB_PAR_GAIN_HV, 0, 40.0f), 0);
   ASSERT_EQ(KMVUSB_set_parameter(0, 14 + KMVUSB_PAR_GAIN_HV, 0, 90.0f), 0);
@@ -198,7 +198,7 @@ TEST_F(Emulation, OverloadIsDrawnOnEveryFiftyFirstCallWhereGainAndOutputsAllow) 
   EXPECT_TRUE(fake().take().empty());
 }
 
-TEST_F(Emulation, ADrawWithNothingLeftKeepsCounting) {
+TEST_F(UsbEmulation, ADrawWithNothingLeftKeepsCounting) {
   ASSERT_EQ(KMVUSB_set_parameter(1, KMVUSB_PAR_GAIN_HV, 0, 80.0f), 0);
   ASSERT_EQ(KMVUSB_enable_outputs(1, 0, 1), 0);
   fake::set_rand_sequence({0x2, 0x1});  // first draw hits only connector 1
@@ -211,7 +211,7 @@ TEST_F(Emulation, ADrawWithNothingLeftKeepsCounting) {
   EXPECT_EQ(sim_ovld_cnt[0], 0);  // a latched draw resets every slot's counter
 }
 
-TEST_F(Emulation, NothingEnabledNeverOverloads) {
+TEST_F(UsbEmulation, NothingEnabledNeverOverloads) {
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_GAIN_HV, 0, 100.0f), 0);
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_COOLING, 0, 1), 0);
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_COOLVOLT, 0, 3.0f), 0);
@@ -223,7 +223,7 @@ TEST_F(Emulation, NothingEnabledNeverOverloads) {
   }
 }
 
-TEST_F(Emulation, CurrentLimitTogglesAndEndsWithTheCooler) {
+TEST_F(UsbEmulation, CurrentLimitTogglesAndEndsWithTheCooler) {
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_COOLING, 0, 1), 0);
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_COOLVOLT, 0, 3.0f), 0);
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_COOLCURR, 0, 1.0f), 0);
@@ -247,16 +247,16 @@ TEST_F(Emulation, CurrentLimitTogglesAndEndsWithTheCooler) {
   EXPECT_EQ(kmvusb_priv[0].curr_lmt, 0);
 }
 
-TEST_F(Emulation, ReconnectTouchesNothing) {
+TEST_F(UsbEmulation, ReconnectTouchesNothing) {
   EXPECT_EQ(KMVUSB_reconnect(0), 0);
   EXPECT_EQ(KMVUSB_reconnect(3), KMV_NOT_ACTIVE);
   EXPECT_EQ(KMVUSB_reconnect(4), KMV_MOD_NO);
   EXPECT_TRUE(fake().take_calls().empty());
 }
 
-class Mode : public fake::Fixture {};
+class UsbMode : public fake::Fixture {};
 
-TEST_F(Mode, BeforeTheStartItIsRefusedWithoutStoring) {
+TEST_F(UsbMode, BeforeTheStartItIsRefusedWithoutStoring) {
   const int16_t flags[4] = {1, 0, 0, 0};
   kmv_err = 0;
   EXPECT_EQ(KMVUSB_set_mode(KMVUSB_MODE_EMULATION, flags), KMV_NOT_INIT);
@@ -264,7 +264,7 @@ TEST_F(Mode, BeforeTheStartItIsRefusedWithoutStoring) {
   EXPECT_EQ(KMVUSB_get_mode(), 0);
 }
 
-TEST_F(Mode, IntoEmulationSwitchesTheHardwareOffBeforeReleasingIt) {
+TEST_F(UsbMode, IntoEmulationSwitchesTheHardwareOffBeforeReleasingIt) {
   start_hardware(2);
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_COOLING, 0, 1), 0);
   fake().take();
@@ -305,7 +305,7 @@ TEST_F(Mode, IntoEmulationSwitchesTheHardwareOffBeforeReleasingIt) {
   EXPECT_EQ(calls, (std::vector<std::string>{"trq 0", "connect 1"}));
 }
 
-TEST_F(Mode, InHardwareAModuleWithoutItsFlagIsSwitchedOffAndReleased) {
+TEST_F(UsbMode, InHardwareAModuleWithoutItsFlagIsSwitchedOffAndReleased) {
   start_hardware(2);
   const int16_t flags[4] = {0, 1, 0, 0};
   EXPECT_EQ(KMVUSB_set_mode(0, flags), 0);
@@ -319,7 +319,7 @@ TEST_F(Mode, InHardwareAModuleWithoutItsFlagIsSwitchedOffAndReleased) {
   EXPECT_EQ(kmvusb_active_count, 0);
 }
 
-TEST_F(Mode, OnlyTheTwoModeWordsAreTaken) {
+TEST_F(UsbMode, OnlyTheTwoModeWordsAreTaken) {
   start_emulation(1);
   const int16_t flags[4] = {1, 1, 0, 0};
   EXPECT_EQ(KMVUSB_set_mode(100, flags), KMV_BAD_PAR_VAL);
@@ -331,7 +331,7 @@ TEST_F(Mode, OnlyTheTwoModeWordsAreTaken) {
   EXPECT_EQ(KMVUSBstd_set_mode(KMVUSB_MODE_EMULATION, flags), KMVUSB_MODE_EMULATION);
 }
 
-class Reconnect : public fake::Fixture {
+class UsbReconnect : public fake::Fixture {
  protected:
   void SetUp() override {
     fake::Fixture::SetUp();
@@ -339,7 +339,7 @@ class Reconnect : public fake::Fixture {
   }
 };
 
-TEST_F(Reconnect, AFailureMarksTheModuleAndASuccessRestoresIt) {
+TEST_F(UsbReconnect, AFailureMarksTheModuleAndASuccessRestoresIt) {
   EXPECT_EQ(KMVUSB_reconnect(1), KMV_NOT_ACTIVE);
   EXPECT_TRUE(fake().take_calls().empty());
 
@@ -358,7 +358,7 @@ TEST_F(Reconnect, AFailureMarksTheModuleAndASuccessRestoresIt) {
   EXPECT_EQ(KMVUSBstd_reconnect(0), 0);
 }
 
-TEST_F(Reconnect, ValuesSentAgainReachTheDacEvenWhenCached) {
+TEST_F(UsbReconnect, ValuesSentAgainReachTheDacEvenWhenCached) {
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_GAIN_HV, 1, 50.0f), 0);
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_COOLVOLT, 1, 2.5f), 0);
   ASSERT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_COOLCURR, 1, 1.0f), 0);

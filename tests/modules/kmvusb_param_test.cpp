@@ -14,7 +14,7 @@ namespace {
 
 using Traffic = std::vector<std::string>;
 
-class Parameters : public fake::Fixture {
+class UsbParameters : public fake::Fixture {
  protected:
   void SetUp() override {
     fake::Fixture::SetUp();
@@ -28,7 +28,7 @@ class Parameters : public fake::Fixture {
   }
 };
 
-TEST_F(Parameters, ValuesBecomeClampedStoredValuesAndDacCodes) {
+TEST_F(UsbParameters, ValuesBecomeClampedStoredValuesAndDacCodes) {
   kmvusb_priv[0].hv_limit[2] = 80;
   struct Case {
     int c, kind;
@@ -56,7 +56,7 @@ TEST_F(Parameters, ValuesBecomeClampedStoredValuesAndDacCodes) {
   }
 }
 
-TEST_F(Parameters, SwitchesTruncateAndClamp) {
+TEST_F(UsbParameters, SwitchesTruncateAndClamp) {
   const struct {
     float value;
     float stored;
@@ -78,7 +78,7 @@ TEST_F(Parameters, SwitchesTruncateAndClamp) {
   EXPECT_TRUE(fake().take().empty());
 }
 
-TEST_F(Parameters, SendFlagDecidesWhatReachesTheModule) {
+TEST_F(UsbParameters, SendFlagDecidesWhatReachesTheModule) {
   // After the start every supply is off (register 0 all ones), coolers off.
   ASSERT_EQ(kmv_regdata[0][0], 0xFFFF);
   ASSERT_EQ(kmv_regdata[0][2], 0x0000);
@@ -116,14 +116,14 @@ TEST_F(Parameters, SendFlagDecidesWhatReachesTheModule) {
   EXPECT_EQ(fake().take(), Traffic{"D8=2048"});
 }
 
-TEST_F(Parameters, AnUnchangedDacCodeIsNotWrittenAgain) {
+TEST_F(UsbParameters, AnUnchangedDacCodeIsNotWrittenAgain) {
   EXPECT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_GAIN_HV, 1, 33.3f), 0);
   EXPECT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_GAIN_HV, 1, 33.3f), 0);
   EXPECT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_GAIN_HV, 1, 33.30001f), 0);  // the same code
   EXPECT_EQ(fake().take(), Traffic{"D4=1364"});
 }
 
-TEST_F(Parameters, AWholeRecordCollectsTheSwitchesInTheCache) {
+TEST_F(UsbParameters, AWholeRecordCollectsTheSwitchesInTheCache) {
   KMVUSBParameters rec{};
   rec.connector[0].P5V = 1;
   rec.connector[1].P12V = 1;
@@ -152,7 +152,7 @@ TEST_F(Parameters, AWholeRecordCollectsTheSwitchesInTheCache) {
   EXPECT_EQ(KMVUSB_set_parameters(0, 1, nullptr), 0);
 }
 
-TEST_F(Parameters, ConnectorParametersGoOutInIdOrder) {
+TEST_F(UsbParameters, ConnectorParametersGoOutInIdOrder) {
   KMVUSBParameters rec = kmvusb[0];
   rec.connector[1] = KMVUSBConnectorParameters{1, 1, 0, 1, 10.0f, 2.0f, 0.5f};
   rec.DIGOUT = 3;
@@ -166,7 +166,7 @@ TEST_F(Parameters, ConnectorParametersGoOutInIdOrder) {
   EXPECT_EQ(kmv_err, KMV_BAD_PAR_VAL);
 }
 
-TEST_F(Parameters, ChecksComeFirstInTheirOrder) {
+TEST_F(UsbParameters, ChecksComeFirstInTheirOrder) {
   float v = 0;
   EXPECT_EQ(KMVUSB_get_parameter(0, 30, &v), KMV_BAD_PAR_ID);
   EXPECT_EQ(KMVUSB_get_parameter(0, 0, &v), KMV_BAD_PAR_ID);
@@ -190,7 +190,7 @@ TEST_F(Parameters, ChecksComeFirstInTheirOrder) {
   EXPECT_EQ(KMVUSBstd_set_parameter(0, 30, 0, 0), KMV_BAD_PAR_ID);
 }
 
-TEST_F(Parameters, AFailedWriteKeepsTheValueAndReportsTheUsbError) {
+TEST_F(UsbParameters, AFailedWriteKeepsTheValueAndReportsTheUsbError) {
   fake().fault = [](const std::string &what) { return what[0] == 'D' ? 4 : 0; };
   EXPECT_EQ(KMVUSB_set_parameter(0, KMVUSB_PAR_GAIN_HV, 1, 70.0f), KMV_ERR_USB);
   EXPECT_EQ(kmv_err, KMV_ERR_USB);
@@ -206,9 +206,9 @@ TEST_F(Parameters, AFailedWriteKeepsTheValueAndReportsTheUsbError) {
   EXPECT_EQ(KMVUSB_set_parameters(0, 0, &rec), KMV_ERR_USB);
 }
 
-class EveryModule : public fake::Fixture {};
+class UsbEveryModule : public fake::Fixture {};
 
-TEST_F(EveryModule, MinusOneReachesEveryActiveModule) {
+TEST_F(UsbEveryModule, MinusOneReachesEveryActiveModule) {
   EXPECT_EQ(KMVUSB_set_parameter(-1, 5, 0, 1), KMV_NO_ACT_MOD);
   EXPECT_EQ(kmv_err, KMV_NO_ACT_MOD);
   start_emulation(2);

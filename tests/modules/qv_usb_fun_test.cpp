@@ -12,7 +12,7 @@
 
 namespace {
 
-class Manager : public simtest::SimFixture {
+class QvusbManager : public simtest::SimFixture {
  protected:
   void two_modules_and_a_plain_device() {
     add_module("KMV00001", 1, "KMV-USB-1", "KM0001");
@@ -21,7 +21,7 @@ class Manager : public simtest::SimFixture {
   }
 };
 
-TEST_F(Manager, AScanRecordsTheModulesOfTheKind) {
+TEST_F(QvusbManager, AScanRecordsTheModulesOfTheKind) {
   two_modules_and_a_plain_device();
   bus().add_module("VAJ00001", sim::ModuleOptions{"UM232H Q&V6", 7, true});
   EXPECT_EQ(QVUSB_find_devices(5), 2);
@@ -60,7 +60,7 @@ TEST_F(Manager, AScanRecordsTheModulesOfTheKind) {
   EXPECT_EQ(QVUSBstd_find_devices(5), 2);
 }
 
-TEST_F(Manager, AnInvalidUserBlockIsReported) {
+TEST_F(QvusbManager, AnInvalidUserBlockIsReported) {
   bus().add_module("KMV00001", sim::ModuleOptions{"UM232H Q&V5", 3, false});
   EXPECT_EQ(QVUSB_find_devices(5), 1);
   EXPECT_EQ(usb_dev[0].user_data_valid, 0);
@@ -70,7 +70,7 @@ TEST_F(Manager, AnInvalidUserBlockIsReported) {
   EXPECT_EQ(status, -3);
 }
 
-TEST_F(Manager, ConnectOpensOnceAndStartsTheCacheAfresh) {
+TEST_F(QvusbManager, ConnectOpensOnceAndStartsTheCacheAfresh) {
   two_modules_and_a_plain_device();
   ASSERT_EQ(QVUSB_find_devices(5), 2);
   kmv_regdata[2][0] = 0x1234;
@@ -97,7 +97,7 @@ TEST_F(Manager, ConnectOpensOnceAndStartsTheCacheAfresh) {
   EXPECT_EQ(usb_err, QVUSB_DEV_NO);
 }
 
-TEST_F(Manager, ADeviceHeldElsewhereIsPresentButInUse) {
+TEST_F(QvusbManager, ADeviceHeldElsewhereIsPresentButInUse) {
   two_modules_and_a_plain_device();
   ASSERT_EQ(QVUSB_find_devices(5), 2);
   bus().set_held_elsewhere("KMV00001", true);
@@ -115,7 +115,7 @@ TEST_F(Manager, ADeviceHeldElsewhereIsPresentButInUse) {
   EXPECT_EQ(usb_dev[2].connected, 1);
 }
 
-TEST_F(Manager, DisconnectWaitsForTheHardwareMode) {
+TEST_F(QvusbManager, DisconnectWaitsForTheHardwareMode) {
   two_modules_and_a_plain_device();
   ASSERT_EQ(QVUSB_find_devices(5), 2);
   ASSERT_EQ(QVUSB_connect_device(0), 0);
@@ -134,7 +134,7 @@ TEST_F(Manager, DisconnectWaitsForTheHardwareMode) {
   EXPECT_EQ(QVUSB_disconnect_device(16), QVUSB_DEV_NO);
 }
 
-TEST_F(Manager, AConnectedModuleSurvivesARescan) {
+TEST_F(QvusbManager, AConnectedModuleSurvivesARescan) {
   two_modules_and_a_plain_device();
   ASSERT_EQ(QVUSB_find_devices(5), 2);
   ASSERT_EQ(QVUSB_connect_device(2), 0);
@@ -149,7 +149,7 @@ TEST_F(Manager, AConnectedModuleSurvivesARescan) {
   EXPECT_EQ(DeviceOpened(0), 0);
 }
 
-TEST_F(Manager, ReconnectOpensOnlyTheSameDeviceWhereItWas) {
+TEST_F(QvusbManager, ReconnectOpensOnlyTheSameDeviceWhereItWas) {
   add_module("KMV00001", 1, "KMV-USB-1", "KM0001");
   add_module("KMV00002", 1, "KMV-USB-1", "KM0002");
   ASSERT_EQ(QVUSB_find_devices(5), 2);
@@ -184,7 +184,7 @@ TEST_F(Manager, ReconnectOpensOnlyTheSameDeviceWhereItWas) {
   EXPECT_EQ(QVUSBstd_reconnect_device(0), 0);
 }
 
-TEST_F(Manager, GettersAndErrorTexts) {
+TEST_F(QvusbManager, GettersAndErrorTexts) {
   two_modules_and_a_plain_device();
   ASSERT_EQ(QVUSB_find_devices(5), 2);
   usb_module_record r{};
