@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "modules/kmv_hard.h"
 #include "modules/qv_usb_fun.h"
 #include "tests/modules/fake_lower.h"
+#include "support/Util_fun_parfile.h"
 #include "tests/testsupport/testsupport.h"
 
 namespace {
@@ -369,6 +372,58 @@ TEST_F(UsbClose, ModuleInfoReadsAnEmptySerialNumberFromTheEeprom) {
   EXPECT_EQ(KMVUSB_get_module_info(0, &info), 0);
   EXPECT_STREQ(info.serial_no, "KM10");
   EXPECT_EQ(fake().take(), Lines{"E0+49"});
+}
+
+}  // namespace
+
+namespace {
+
+// The example configuration: every key in every section, and it starts slot 1.
+TEST(UsbExampleIni, HoldsEveryKey) {
+  const std::string path = testsupport::source_path("resources/kmvusb.ini");
+  std::vector<std::string> keys{"KMVUSB_ACTIVE"};
+  for (int c = 1; c <= 4; ++c)
+    for (const char *k : {"P5V", "M5V", "P12V", "GAIN_HV", "COOLING", "COOLVOLT", "COOLCURR"})
+      keys.push_back("C" + std::to_string(c) + "U_" + k);
+  keys.push_back("C5U_DIGOUT");
+  std::vector<const char *> names;
+  for (const std::string &k : keys) names.push_back(k.c_str());
+  ASSERT_EQ(check_if_valid(path.c_str(), "KMVUSB"), 0);
+  FILE *f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  const char *base_names[] = {"SIMULATION_USB"};
+  ParFileSection base{0, "KMVUSB_BASE", nullptr};
+  ASSERT_EQ(create_parset(&base, 1, base_names), 0);
+  int32_t word = -1;
+  EXPECT_EQ(get_parameter(f, &base, get_section_pos(f, &base), 0, &word, 'I'), 1);
+  EXPECT_EQ(word, 0);
+  std::free(base.keywords);
+  for (int m = 1; m <= 4; ++m) {
+    const std::string pattern = "KMVUSB_MODULE" + std::to_string(m);
+    ParFileSection sec{0, pattern.c_str(), nullptr};
+    ASSERT_EQ(create_parset(&sec, static_cast<int32_t>(names.size()), names.data()), 0);
+    const int32_t pos = get_section_pos(f, &sec);
+    ASSERT_GE(pos, 0) << pattern;
+    for (int i = 0; i < static_cast<int>(names.size()); ++i) {
+      char value[PARFILE_MAX_LINE + 1] = {};
+      EXPECT_EQ(get_parameter(f, &sec, pos, i, value, 'S'), 1) << pattern << " " << names[i];
+    }
+    std::free(sec.keywords);
+  }
+  std::fclose(f);
+}
+
+class UsbExampleStart : public fake::Fixture {};
+
+TEST_F(UsbExampleStart, StartsTheFirstModule) {
+  fake().add_device(0, "KM0001");
+  fake().add_device(1, "KM0002");
+  fake().found = 2;
+  EXPECT_EQ(KMVUSB_init(testsupport::source_path("resources/kmvusb.ini").c_str()), 0);
+  EXPECT_EQ(KMVUSB_get_mode(), 0);
+  EXPECT_EQ(kmvusb_active_count, 1);
+  EXPECT_EQ(KMVUSB_test_if_active(0), 1);
+  EXPECT_EQ(KMVUSB_test_if_active(1), 0);
 }
 
 }  // namespace
