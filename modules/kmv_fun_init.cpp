@@ -76,7 +76,7 @@ void set_defaults(int m) {
   KMVUSBModulePrivate p{};
   p.device_no = -1;
   p.ftdi_index = -1;
-  for (int16_t &l : p.hv_limit) l = 100;
+  for (int c = 0; c < 4; ++c) p.hv_limit[c] = 100;
   if (emulation_word(kmvusb_hardware)) {
     p.device_no = m;
     p.ftdi_index = m;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <string>
 
 #include "modules/FTDI_func.h"
@@ -57,8 +58,8 @@ TEST_F(UsbEndToEnd, TheIniFileStartsBothModules) {
   EXPECT_EQ(a.init_status, 0);
   EXPECT_EQ(b.init_status, 0);
   EXPECT_EQ(a.connected, 1);
-  EXPECT_EQ(kmvusb_priv[0].device_no, 1);  // FTA is the second device on the bus
-  EXPECT_EQ(kmvusb_priv[1].device_no, 0);
+  EXPECT_EQ(int32_t{kmvusb_priv[0].device_no}, 1);  // FTA is the second device on the bus
+  EXPECT_EQ(int32_t{kmvusb_priv[1].device_no}, 0);
   EXPECT_EQ(kmvusb_priv[0].hv_limit[0], 80);
   EXPECT_EQ(kmvusb_active_count, 2);
   EXPECT_EQ(usb_dev[0].connected + usb_dev[1].connected, 2);

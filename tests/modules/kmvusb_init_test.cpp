@@ -114,8 +114,8 @@ TEST_F(UsbInit, SlotsAlternateTheVariantsInSerialOrder) {
     for (size_t s = 0; s < c.slot_device.size(); ++s) {
       SCOPED_TRACE(s);
       const int d = c.slot_device[s];
-      EXPECT_EQ(kmvusb_priv[s].device_no, d);
-      EXPECT_EQ(kmvusb_priv_orig[s].ftdi_index, d);
+      EXPECT_EQ(int32_t{kmvusb_priv[s].device_no}, d);
+      EXPECT_EQ(int32_t{kmvusb_priv_orig[s].ftdi_index}, d);
       EXPECT_EQ(orig_kmvusb_mod[s].type, KMV_TYPE_USB);
       EXPECT_STREQ(kmvusb_mod[s].serial_no, c.devices[d].readable ? c.devices[d].serial : "");
     }
