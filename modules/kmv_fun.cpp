@@ -183,3 +183,45 @@ int16_t KMV_get_error_string(int16_t code, char *buf, int16_t maxlen) {
   }
   return KMV_NONE;
 }
+
+namespace {
+
+// Outputs and coolers off, device released: the connected modules on the way out.
+void release_connected(bool clear_active) {
+  for (int16_t m = 0; m < KMVUSB_MAX_MODULES; ++m) {
+    if (!kmvusb_mod[m].connected) continue;
+    disable_outputs_usb(m, -1, 1);
+    kmvusb_priv[m].enabled = 0;
+    kmvusb_lower.disconnect_device(static_cast<int16_t>(kmvusb_priv[m].device_no));
+    kmvusb_mod[m].connected = 0;
+    orig_kmvusb_mod[m].connected = 0;
+    if (clear_active) kmvusb[m].active = 0;
+  }
+}
+
+}  // namespace
+
+void kmvusb_cleanup(void) {
+  release_connected(false);
+  for (int m = 0; m < KMVUSB_MAX_MODULES; ++m) {
+    kmvusb_mod[m].init_status = -1;
+    orig_kmvusb_mod[m].init_status = -1;
+  }
+}
+
+int16_t KMVUSB_close(void) {
+  if (!kmvusb_opened) return 1;
+  release_connected(true);
+  for (int m = 0; m < KMVUSB_MAX_MODULES; ++m) {
+    orig_kmvusb_mod[m] = KMVUSBModuleInfo{0, 0, 0, -1, {}};
+    kmvusb_mod[m].type = KMV_TYPE_NONE;
+    kmvusb_mod[m].init_status = -1;
+  }
+  kmvusb_hardware = KMV_MODE_HARDWARE;
+  kmvusb_opened = 0;
+  kmvusb_cleanup();
+  // Not started, and the register layer talks to devices again.
+  kmvusb_initialised = 0;
+  kmvusb_lower.set_trq_mode(0, 0);
+  return 2;
+}

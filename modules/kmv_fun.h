@@ -40,12 +40,29 @@ enum : KMVErrorCode {
 // (USB 1..29, PCI 2..16; 0 is the active key).
 typedef int16_t KMVParameterId;
 
+// USB: connector c (0..3) has the ids 7c + 1 .. 7c + 7 in this order; the
+// digital-output byte is 29.
+enum : KMVParameterId {
+  KMVUSB_PAR_P5V = 1,
+  KMVUSB_PAR_M5V = 2,
+  KMVUSB_PAR_P12V = 3,
+  KMVUSB_PAR_GAIN_HV = 4,
+  KMVUSB_PAR_COOLING = 5,
+  KMVUSB_PAR_COOLVOLT = 6,
+  KMVUSB_PAR_COOLCURR = 7,
+  KMVUSB_PAR_DIGOUT = 29,
+};
+
 // ---- numbering, types, modes ---------------------------------------------
 
 constexpr int KMVUSB_MAX_MODULES = 4;
 constexpr int KMV_MAX_MODULES = 8;
 constexpr int KMVUSB_EEP_SIZE = 512;  // EEPROM image per USB module
 constexpr int KMV_EEP_SIZE = 128;     // EEPROM image of one PCI card
+constexpr int KMVUSB_EEP_BLOCK = 49;    // USB adjust block at EEPROM address 0, check byte last
+constexpr int KMVUSB_LIMIT_ADDR = 100;  // USB gain-limit block: four limits and a check byte
+constexpr int KMVUSB_LIMIT_BLOCK = 5;
+constexpr int16_t KMVUSB_ACCESS_CODE = 8365;  // needed to write identification data
 
 // Module type of a slot.
 enum : int16_t { KMV_TYPE_NONE = -1, KMV_TYPE_PCI = 100, KMV_TYPE_USB = 200 };
@@ -184,6 +201,14 @@ extern int16_t trqeep_valid[KMVUSB_MAX_MODULES];
 extern int16_t trqlim_valid[KMVUSB_MAX_MODULES];
 extern int16_t sim_ovld_cnt[8];  // emulation call counters, one per slot
 extern int16_t sim_curr_cnt[8];
+extern uint8_t trqlim_buffer[KMVUSB_MAX_MODULES][KMVUSB_LIMIT_BLOCK];  // limit block images
+
+// (offset, length) of the identification fields in the USB adjust block.
+struct KMVEepField {
+  int16_t offset;
+  int16_t length;
+};
+extern const KMVEepField kmvusb_eep_par[3];  // module_name, serial_no, date
 
 extern KMVParameters kmv[KMV_MAX_MODULES];
 extern KMVParameters kmv_orig[KMV_MAX_MODULES];
@@ -247,6 +272,75 @@ int16_t KMV_get_mode(void);
 // Always 0.
 int16_t KMV_get_error_string(int16_t code, char *buf, int16_t maxlen);
 
+// ---- USB modules: start ---------------------------------------------------
+
+// Fixes mode, module count and first module (counted from 1) for the next
+// KMVUSB_init; mode -1, count < 1 and first 0 mean not forced.
+void KMVUSB_force_mode(int16_t mode, int16_t count, int16_t first);
+// Starts the USB modules from the ini file (or forced or default values when
+// ini_path is null or empty): the last module start's result, KMV_NO_ACT_MOD
+// when no module runs, KMV_OPEN_FILE, or the file check's own result.
+int16_t KMVUSB_init(const char *ini_path);
+// Serial text (the 16-byte EEPROM field; text holds 17 bytes), the number in
+// it from its third character, and the variant of module k (1 or 2 by "-1" or
+// "-2" in the module name, else 0; variant may be null). 0, -1 for a null
+// text, or the EEPROM read's result.
+int16_t get_kmvusb_serial_number(int16_t k, uint32_t *number, char *text, int32_t *variant);
+
+// ---- USB modules: parameters -----------------------------------------------
+// Send flag: 0 store only; 3 store and update the cached register only; any
+// other value writes to the module. Cooler values are written whatever the flag.
+
+int16_t KMVUSB_set_parameter(int16_t module, int16_t par_id, int16_t send, float value);  // module -1 = every active
+int16_t KMVUSB_set_parameters(int16_t module, int16_t send, const KMVUSBParameters *rec);
+// One connector's seven parameters (connector 4: the digital-output byte).
+int16_t setusb_parameters(int16_t module, int16_t connector, int16_t send, const KMVUSBParameters *rec);
+int16_t KMVUSB_get_parameters(int16_t module, KMVUSBParameters *out);
+int16_t KMVUSB_get_parameter(int16_t module, int16_t par_id, float *value);
+
+// ---- USB modules: outputs, states, mode, reconnect ---------------------------
+
+// Connector -1 = all and the digital outputs, 4 = the digital outputs only.
+int16_t KMVUSB_enable_outputs(int16_t module, int16_t connector, int16_t enable);
+int16_t KMVUSB_clear_overload(int16_t module, int16_t connector);
+// *state: bit c = connector c in overload / at its cooler current limit.
+int16_t KMVUSB_get_overload_state(int16_t module, int16_t *state);
+int16_t KMVUSB_get_curr_lmt_state(int16_t module, int16_t *state);
+// Switches between hardware (0) and emulation (200); flags[j] asks module j
+// to run. The mode on success, KMV_NOT_INIT before KMVUSB_init.
+int16_t KMVUSB_set_mode(int16_t mode, const int16_t flags[4]);
+// Reopens a module whose USB link was lost; the caller sends its enables and
+// parameters again. 0 or KMV_CONNECT_USB_MOD.
+int16_t KMVUSB_reconnect(int16_t module);
+// Switches outputs off (connector -1: everything), coolers too when asked.
+// Every write is tried; KMV_ERR_USB when any failed.
+int16_t disable_outputs_usb(int16_t module, int16_t connector, int16_t with_coolers);
+
+// ---- USB modules: EEPROM adjust data and gain limits -------------------------
+
+int16_t KMVUSB_get_eeprom_data(int16_t module, KMVUSBEepromData *data);
+// Needs the access code; each text is cut to 15 characters.
+int16_t KMVUSB_write_eeprom_data(int16_t module, int16_t access_code, KMVUSBEepromData *data);
+int16_t KMVUSB_get_gain_HV_limit(int16_t module, int16_t connector, int16_t *limit);
+// *limit (0..255) becomes the connector's gain limit; the stored gain is
+// applied again within it. On return *limit is the limit in force.
+int16_t KMVUSB_set_gain_HV_limit(int16_t module, int16_t connector, int16_t *limit);
+// The adjust block into image (reread, or when the cached one is not valid)
+// and its check.
+int16_t load_kmvusb_adjust_para_from_eeprom(int16_t module, char *image, int16_t reread);
+int16_t save_kmvusb_adjust_para_in_eeprom(int16_t module, char *image);
+int16_t getusb_limit(int16_t module, int16_t connector, int16_t *limit);
+int16_t setusb_limit(int16_t module, int16_t connector, int16_t *limit);
+
+// ---- USB modules: close --------------------------------------------------------
+
+// Outputs of every connected module off, devices released, library not
+// started: 1 when it was never opened, else 2.
+int16_t KMVUSB_close(void);
+// Outputs of every connected module off and its device released; safe to
+// call repeatedly.
+void kmvusb_cleanup(void);
+
 // ---- standard-call twins: the same calls with the callee-cleans convention
 // of the 32-bit build, results widened to 32 bits -----------------------------
 
@@ -260,6 +354,22 @@ int32_t KMV_STDCALL KMVUSBstd_test_if_active(int16_t module);
 int32_t KMV_STDCALL KMVUSBstd_get_init_status(int16_t module, int16_t *status);
 int32_t KMV_STDCALL KMVUSBstd_get_module_info(int16_t module, KMVUSBModuleInfo *info);
 int32_t KMV_STDCALL KMVUSBstd_get_mode(void);
+int32_t KMV_STDCALL KMVUSBstd_init(const char *ini_path);
+int32_t KMV_STDCALL KMVUSBstd_set_parameters(int16_t module, int16_t send, const KMVUSBParameters *rec);
+int32_t KMV_STDCALL KMVUSBstd_set_parameter(int16_t module, int16_t par_id, int16_t send, float value);
+int32_t KMV_STDCALL KMVUSBstd_get_parameters(int16_t module, KMVUSBParameters *out);
+int32_t KMV_STDCALL KMVUSBstd_get_parameter(int16_t module, int16_t par_id, float *value);
+int32_t KMV_STDCALL KMVUSBstd_enable_outputs(int16_t module, int16_t connector, int16_t enable);
+int32_t KMV_STDCALL KMVUSBstd_clear_overload(int16_t module, int16_t connector);
+int32_t KMV_STDCALL KMVUSBstd_get_overload_state(int16_t module, int16_t *state);
+int32_t KMV_STDCALL KMVUSBstd_get_curr_lmt_state(int16_t module, int16_t *state);
+int32_t KMV_STDCALL KMVUSBstd_set_mode(int16_t mode, const int16_t flags[4]);
+int32_t KMV_STDCALL KMVUSBstd_get_eeprom_data(int16_t module, KMVUSBEepromData *data);
+int32_t KMV_STDCALL KMVUSBstd_write_eeprom_data(int16_t module, int16_t access_code, KMVUSBEepromData *data);
+int32_t KMV_STDCALL KMVUSBstd_get_gain_HV_limit(int16_t module, int16_t connector, int16_t *limit);
+int32_t KMV_STDCALL KMVUSBstd_set_gain_HV_limit(int16_t module, int16_t connector, int16_t *limit);
+int32_t KMV_STDCALL KMVUSBstd_close(void);
+int32_t KMV_STDCALL KMVUSBstd_reconnect(int16_t module);
 
 int32_t KMV_STDCALL KMVstd_test_if_active(int16_t module);
 int32_t KMV_STDCALL KMVstd_get_init_status(int16_t module, int16_t *status);

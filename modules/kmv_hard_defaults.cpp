@@ -1,12 +1,23 @@
-// Serial-number readers in place until the module start (USB) and the card
-// EEPROM access (PCI) provide the real ones; replace the initialisers below
-// with them.
+// The layers below the module library as they stand in the program, and the
+// serial-number readers of the module-info calls.
+#include <cstdlib>
+#include <cstring>
+
+#include "modules/FTDI_func.h"
 #include "modules/kmv_fun.h"
 #include "modules/kmv_hard.h"
+#include "modules/qv_usb_fun.h"
+#include "platform/win/strings.h"
 
-int16_t kmvusb_serial_reader_unavailable(int16_t, char *text, size_t size) {
-  if (text != nullptr && size > 0) text[0] = '\0';
-  return KMV_EEPROM_READ;
+int16_t kmvusb_serial_reader_eeprom(int16_t module, char *text, size_t size) {
+  if (text == nullptr || size == 0) return -1;
+  text[0] = '\0';
+  char serial[17] = {};
+  uint32_t number = 0;
+  const int16_t r = get_kmvusb_serial_number(module, &number, serial, nullptr);
+  if (r != 0) return r;
+  platform::copy_bounded(text, size, serial);
+  return KMV_NONE;
 }
 
 int16_t kmv_serial_reader_unavailable(int16_t, char *text, size_t size) {
@@ -14,5 +25,18 @@ int16_t kmv_serial_reader_unavailable(int16_t, char *text, size_t size) {
   return KMV_EEPROM_READ;
 }
 
-KMVSerialReader kmvusb_serial_reader = kmvusb_serial_reader_unavailable;
+KMVSerialReader kmvusb_serial_reader = kmvusb_serial_reader_eeprom;
 KMVSerialReader kmv_serial_reader = kmv_serial_reader_unavailable;
+
+namespace {
+constexpr KMVUSBLowerLayer kTransportAndManager{
+    Set_TRQ_mode,       KMV_set_register,     KMV_set_bit_in_register, KMV_get_register,
+    KMV_set_dac_chan,   KMV_clear_all_dacs,   KMV_ReadUserEEP,         KMV_WriteUserEEP,
+    QVUSB_find_devices, QVUSB_connect_device, QVUSB_disconnect_device, QVUSB_reconnect_device,
+};
+}  // namespace
+
+KMVUSBLowerLayer kmvusb_default_lower() { return kTransportAndManager; }
+KMVUSBLowerLayer kmvusb_lower = kTransportAndManager;
+
+int (*kmv_rand)(void) = std::rand;

@@ -305,7 +305,7 @@ TEST_F(Tables, FailedSerialReadLeavesItEmpty) {
   EXPECT_EQ(reads_, 2);
   EXPECT_STREQ(usb.serial_no, "");
   EXPECT_STREQ(pci.serial_no, "");
-  // The defaults until the EEPROM code exists fail the same way.
+  // The default readers: with no module EEPROM (and no card access) to read they fail the same way.
   kmvusb_serial_reader = readers_[0];
   kmv_serial_reader = readers_[1];
   EXPECT_EQ(KMVUSB_get_module_info(3, &usb), 0);
