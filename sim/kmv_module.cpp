@@ -129,7 +129,10 @@ class KmvModule::EepromSlave : public I2cSlave {
 
 KmvModule::KmvModule(I2cBus &bus) : bus_(bus) {
   eeprom_.fill(0xFF);
+  // A quiet module: no overload (register 3 bits 0..3 high = overload) and no
+  // current limit (register 1 bits 0..3 low = limit).
   pins_.fill(0xFFFF);
+  pins_[3] = 0xFFF0;
   latch_.fill(0xFFFF);
   for (int r = 0; r < 4; ++r) {
     slaves_.push_back(std::make_unique<RegisterSlave>(*this, r));

@@ -24,7 +24,8 @@ class KmvModule {
   KmvModule(const KmvModule &) = delete;
   KmvModule &operator=(const KmvModule &) = delete;
 
-  // Levels of the register's input pins (default all 1). The register reads
+  // Levels of the register's input pins (default: all 1 but register 3's
+  // overload bits 0..3, so a new module reports no overload). The register reads
   // back latch AND pins: register 1 bits 0..3 and register 3 are the inputs.
   void set_input_pins(int reg, uint16_t pins);
   uint16_t input_pins(int reg) const;

@@ -52,7 +52,6 @@ sim::KmvModule &SimFixture::add_module(const std::string &usb_serial, uint16_t n
   lim.push_back(0);
   prepare_QV_checksum(lim.data(), 5);
   m.load_eeprom(100, lim);
-  m.set_input_pins(3, 0x0000);
   return m;
 }
 
