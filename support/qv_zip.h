@@ -115,7 +115,7 @@ int ZipGetMemory(ZipHandle zip, void **base, uint32_t *length, ZipMappingHandle 
 // Releases memory handed out by ZipGetMemory; 0, or -1 for an unknown mapping.
 int ZipCloseMapping(ZipMappingHandle mapping);
 // Memory archives only (else ZIP_ERR_ARGS): starts again at offset 0 with no
-// entries and the error cleared.
+// entries, the error and the abort option cleared.
 int ZipResetMemory(ZipHandle zip);
 // ORs ZIP_OPTION_GZIP and ZIP_OPTION_ABORT into the writer; other bits: ZIP_ERR_ARGS.
 int ZipOptions(ZipHandle zip, uint32_t flags);

@@ -314,10 +314,9 @@ int open_buffer(UnzipHandle *out, const void *memory, size_t length, const char 
   if (out == nullptr) return ZIP_ERR_ARGS;
   *out = nullptr;
   if (memory == nullptr) return ZIP_ERR_RESOURCE;  // the program carries no data resources
-  if (length > static_cast<uint64_t>(INT64_MAX)) return ZIP_ERR_ARGS;
   QvUnzipReader *r = new_reader();
   r->mem = static_cast<const uint8_t *>(memory);
-  r->size = static_cast<int64_t>(length);
+  r->size = static_cast<int64_t>(std::min<uint64_t>(length, INT64_MAX));
   return open_common(out, r, gzip, password, "");
 }
 
