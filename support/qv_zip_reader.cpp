@@ -300,8 +300,10 @@ int open_handle(UnzipHandle *out, int handle, const char *password, bool gzip) {
   if (out == nullptr) return ZIP_ERR_ARGS;
   *out = nullptr;
   if (handle < 0 || fcntl(handle, F_GETFD) < 0) return ZIP_ERR_ARGS;
-  const off_t end = lseek(handle, 0, SEEK_END);
-  if (end < 0) return ZIP_ERR_SEEK;
+  // The size without moving the handle, which the caller may go on using.
+  const off_t here = lseek(handle, 0, SEEK_CUR);
+  const off_t end = here < 0 ? -1 : lseek(handle, 0, SEEK_END);
+  if (end < 0 || lseek(handle, here, SEEK_SET) != here) return ZIP_ERR_SEEK;
   QvUnzipReader *r = new_reader();
   const int dup_fd = fcntl(handle, F_DUPFD_CLOEXEC, 0);
   r->fd = dup_fd >= 0 ? dup_fd : handle;

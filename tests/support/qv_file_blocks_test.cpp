@@ -297,6 +297,28 @@ TEST_F(QvFileBlocks, LongBlocksInPiecesWithProgressAndAbort) {
   EXPECT_EQ(next, -1) << "an aborted read is a failure";
 }
 
+TEST_F(QvFileBlocks, PiecesStartAtThePieceSize) {
+  qv_blocks_testing::set_piece_size(4096);
+  make();
+  const std::string data = ziptest::noise(4097);
+  static int calls;
+  update_zip_progress = [] { ++calls; };
+  for (const auto &[length, pieces] : std::vector<std::pair<uint32_t, int>>{{4095, 0}, {4096, 1}, {4097, 2}}) {
+    calls = 0;
+    ASSERT_GT(put_long_data_block(&rec, length, 2, length, 0, data.data()), 0);
+    EXPECT_EQ(calls, pieces) << length;
+  }
+  update_load_progress = [] { ++calls; };
+  for (const auto &[length, pieces] : std::vector<std::pair<uint32_t, int>>{{4095, 0}, {4096, 1}, {4097, 2}}) {
+    calls = 0;
+    std::vector<uint8_t> got = read(length);
+    ASSERT_FALSE(got.empty());
+    got.resize(length);
+    EXPECT_EQ(got, bytes(data.substr(0, length)));
+    EXPECT_EQ(calls, pieces) << length;
+  }
+}
+
 TEST_F(QvFileBlocks, FailedWriteIsNotCounted) {
   make();
   ASSERT_EQ(put_measure_info(&rec, nullptr, 0, 0, 64), 0);

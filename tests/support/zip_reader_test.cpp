@@ -436,8 +436,10 @@ TEST_F(ZipReader, FilesAndHandlesAsSources) {
   const std::string path = dir.write("a.zip", archive({{"x.txt", data}}));
   const int fd = open(path.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
+  ASSERT_EQ(lseek(fd, 5, SEEK_SET), 5);
   UnzipHandle u = nullptr;
   ASSERT_EQ(UnzipOpenHandle(&u, fd, nullptr), ZIP_OK);
+  EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 5) << "the caller's position stays";
   close(fd);  // the reader holds its own copy
   UnzipEntry e{};
   ASSERT_EQ(UnzipGetItemA(u, &e), ZIP_OK);
