@@ -447,8 +447,17 @@ int set_attr(int panel_handle, Control &c, int attribute, const AttrValue &in) {
   switch (attribute) {
     case ATTR_DIMMED: c.dimmed = iv != 0; break;
     case ATTR_VISIBLE: c.visible = iv != 0; break;
-    case ATTR_LEFT: c.left = iv; geometry = true; break;
-    case ATTR_TOP: c.top = iv; geometry = true; break;
+    // The label moves with its control.
+    case ATTR_LEFT:
+      c.label_left += iv - c.left;
+      c.left = iv;
+      geometry = true;
+      break;
+    case ATTR_TOP:
+      c.label_top += iv - c.top;
+      c.top = iv;
+      geometry = true;
+      break;
     case ATTR_WIDTH:
     case ATTR_HEIGHT:
       if (iv < 0) return UIE_VALUE_INVALID;

@@ -1,4 +1,5 @@
-// Panel decoration attributes, text fonts and sizes, print attributes.
+// Panel decoration attributes, labels that follow their control, text fonts
+// and sizes, print attributes.
 #include "tests/platform/ui_fixture.h"
 
 namespace {
@@ -39,6 +40,25 @@ TEST_F(UiTextPrint, TextFontAndSizeOfAControl) {
   EXPECT_STREQ(font, "NIAppMetaFont");
   EXPECT_EQ(GetCtrlAttribute(p, c, ATTR_TEXT_POINT_SIZE, &size), 0);
   EXPECT_EQ(size, 12);
+}
+
+TEST_F(UiTextPrint, MovingAControlMovesItsLabel) {
+  const int p = NewPanel(0, "", 0, 0, 200, 200);
+  const int c = NewCtrl(p, CTRL_NUMERIC, VAL_INTEGER, "Gain", 50, 40, 20, 60);
+  int lt = 0, ll = 0;
+  GetCtrlAttribute(p, c, ATTR_LABEL_TOP, &lt);
+  GetCtrlAttribute(p, c, ATTR_LABEL_LEFT, &ll);
+  ASSERT_EQ(SetCtrlAttribute(p, c, ATTR_TOP, 80), 0);
+  ASSERT_EQ(SetCtrlAttribute(p, c, ATTR_LEFT, 10), 0);
+  int t = 0, l = 0;
+  GetCtrlAttribute(p, c, ATTR_LABEL_TOP, &t);
+  GetCtrlAttribute(p, c, ATTR_LABEL_LEFT, &l);
+  EXPECT_EQ(t, lt + 30);
+  EXPECT_EQ(l, ll - 30);
+  int rt = 0, rl = 0, rh = 0, rw = 0;
+  GetCtrlBoundingRect(p, c, &rt, &rl, &rh, &rw);
+  EXPECT_EQ(rt, t);
+  EXPECT_EQ(rl, 10);
 }
 
 TEST_F(UiTextPrint, TextSizeWithoutAViewIsAnEstimate) {
