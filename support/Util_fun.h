@@ -4,6 +4,7 @@
 // file dialogs with history, panel geometry and settings records, titles,
 // dates and timing, hover help.
 #include "support/Util_fun_dialogs.h"
+#include "support/Util_fun_geometry.h"
 #include "support/Util_fun_numeric.h"
 #include "support/Util_fun_parfile.h"
 #include "support/Util_fun_paths.h"
