@@ -9,3 +9,4 @@
 #include "support/Util_fun_parfile.h"
 #include "support/Util_fun_paths.h"
 #include "support/Util_fun_registry.h"
+#include "support/Util_fun_titles.h"
