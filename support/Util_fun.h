@@ -5,6 +5,7 @@
 // dates and timing, hover help.
 #include "support/Util_fun_dialogs.h"
 #include "support/Util_fun_geometry.h"
+#include "support/Util_fun_help.h"
 #include "support/Util_fun_numeric.h"
 #include "support/Util_fun_parfile.h"
 #include "support/Util_fun_paths.h"
