@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,7 @@ struct Value {
 struct Key {
   std::string path;  // parts joined by '\', in the case first written
   std::vector<Value> values;
+  std::unordered_map<std::string, size_t> index;  // lower-case name -> position in values
 };
 
 struct Hive {
@@ -89,10 +91,15 @@ Key *find_key(Hive &h, std::string_view path) {
   return nullptr;
 }
 
+std::string folded(std::string_view s) {
+  std::string out(s);
+  for (char &c : out) c = lower(c);
+  return out;
+}
+
 Value *find_value(Key &k, std::string_view name) {
-  for (Value &v : k.values)
-    if (same(v.name, name)) return &v;
-  return nullptr;
+  const auto it = k.index.find(folded(name));
+  return it == k.index.end() ? nullptr : &k.values[it->second];
 }
 
 // A later value of the same name replaces the earlier one in its place.
@@ -101,13 +108,14 @@ void put_value(Key &k, Value v) {
     v.name = old->name;
     *old = std::move(v);
   } else {
+    k.index.emplace(folded(v.name), k.values.size());
     k.values.push_back(std::move(v));
   }
 }
 
 Key &key_for(Hive &h, const std::string &path) {
   if (Key *k = find_key(h, path)) return *k;
-  h.keys.push_back(Key{path, {}});
+  h.keys.push_back(Key{path, {}, {}});
   return h.keys.back();
 }
 
@@ -599,7 +607,7 @@ int RegOpenKeyInView(HKEY root, const char *subkey, int view, int *key) {
   if (!key_exists(h, path)) return REG_ERR_NO_KEY;
   Key *k = find_key(h, path);
   const int handle = next_handle++;
-  open_handles[handle] = k != nullptr ? std::move(*k) : Key{path, {}};
+  open_handles[handle] = k != nullptr ? std::move(*k) : Key{path, {}, {}};
   *key = handle;
   return 0;
 }
