@@ -42,6 +42,7 @@ void write_value(const std::string &key, const std::string &name, const std::str
 }
 
 std::string extension_of(const char *path) {
+  if (path == nullptr) return {};
   char ext[FNSPLIT_EXT_SIZE];
   fnsplit(path, nullptr, nullptr, nullptr, ext);
   return ext;
@@ -100,7 +101,7 @@ bool has_wildcard(const char *name) { return name != nullptr && std::strchr(name
 namespace qv {
 
 std::string file_kind(const char *kind_pattern) {
-  std::string ext = extension_of(kind_pattern != nullptr ? kind_pattern : "");
+  std::string ext = extension_of(kind_pattern);
   if (!ext.empty()) ext.erase(0, 1);
   if (ext.size() > 3) ext.resize(3);
   StringUpperCase(ext.data());

@@ -69,6 +69,6 @@ namespace qv {
 std::string file_kind(const char *kind_pattern);
 // Loads FileDir7 .. FileDir1 into the dialog's history and counts them; with
 // a program directory, stores it as FileDir1 when no entry equals it (case
-// ignored). Step of register_qv_app.
+// ignored). register_qv_app does this at start-up.
 void load_dir_history(QVAppNumber app, const char *program_dir);
 }  // namespace qv
