@@ -327,6 +327,7 @@ constexpr AttrInfo kCtrlAttrs[] = {
     {ATTR_MAX_VALUE, kRange, false},     {ATTR_PRECISION, kInt, false},      {ATTR_MAX_ENTRY_LENGTH, kInt, false},
     {ATTR_DATA_TYPE, kInt, true},        {ATTR_CTRL_KIND, kInt, true},       {ATTR_SHORTCUT_KEY, kInt, false},
     {ATTR_CALLBACK_NAME, kText, true},   {ATTR_CALLBACK_DATA, kPointer, false}, {ATTR_LABEL_VISIBLE, kInt, false},
+    {ATTR_TEXT_FONT, kText, false},      {ATTR_TEXT_POINT_SIZE, kInt, false},
 };
 
 const AttrInfo *attr_info(int attribute) {
@@ -393,6 +394,8 @@ int get_attr(const Control &c, int attribute, AttrValue *out) {
     case ATTR_CALLBACK_NAME: *out = c.callback_name; break;
     case ATTR_CALLBACK_DATA: *out = c.callback_data; break;
     case ATTR_LABEL_VISIBLE: *out = c.label_visible ? 1 : 0; break;
+    case ATTR_TEXT_FONT: *out = c.text_font; break;
+    case ATTR_TEXT_POINT_SIZE: *out = c.text_size; break;
     default: return UIE_ATTR_INVALID;
   }
   return 0;
@@ -444,8 +447,17 @@ int set_attr(int panel_handle, Control &c, int attribute, const AttrValue &in) {
   switch (attribute) {
     case ATTR_DIMMED: c.dimmed = iv != 0; break;
     case ATTR_VISIBLE: c.visible = iv != 0; break;
-    case ATTR_LEFT: c.left = iv; geometry = true; break;
-    case ATTR_TOP: c.top = iv; geometry = true; break;
+    // The label moves with its control.
+    case ATTR_LEFT:
+      c.label_left += iv - c.left;
+      c.left = iv;
+      geometry = true;
+      break;
+    case ATTR_TOP:
+      c.label_top += iv - c.top;
+      c.top = iv;
+      geometry = true;
+      break;
     case ATTR_WIDTH:
     case ATTR_HEIGHT:
       if (iv < 0) return UIE_VALUE_INVALID;
@@ -512,6 +524,11 @@ int set_attr(int panel_handle, Control &c, int attribute, const AttrValue &in) {
       break;
     case ATTR_CALLBACK_DATA: c.callback_data = std::get<void *>(in); break;
     case ATTR_LABEL_VISIBLE: c.label_visible = iv != 0; break;
+    case ATTR_TEXT_FONT: c.text_font = std::get<std::string>(in); break;
+    case ATTR_TEXT_POINT_SIZE:
+      if (iv < 0 || iv > 200) return UIE_VALUE_INVALID;
+      c.text_size = iv;
+      break;
     default: return UIE_ATTR_INVALID;
   }
   if (geometry && c.kind == Kind::tab) detail::fit_pages(c);

@@ -85,6 +85,7 @@ void reset() {
   s.fds.clear();
   s.drops.clear();
   s.system_attrs.clear();
+  s.print_attrs.clear();
   s.script.clear();
   s.running = false;
   s.stalled = false;

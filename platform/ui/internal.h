@@ -55,6 +55,7 @@ struct State {
   std::vector<model::Monitor> monitors;
   int primary_monitor = 1;
   std::map<int, int> system_attrs;
+  std::map<int, int> print_attrs;
   std::map<int, Drop> drops;
   int next_drop = 1;
   int mouse_x = 0, mouse_y = 0, mouse_button = 0;

@@ -73,6 +73,8 @@ struct Control {
   bool ticking = false;
   int text_color = 0x000000, back_color = VAL_TRANSPARENT, fill_color = 0xD4D0C8, on_color = 0x00C000;
   std::string tooltip;
+  std::string text_font;  // "" the view's
+  int text_size = 0;      // 0 the view's
   int shortcut = 0;
   int first_line = 0, hscroll = 0;
   std::string callback_name;
@@ -94,6 +96,10 @@ struct Panel {
   bool scale_contents = false;
   int close_ctrl = 0;
   int back_color = 0xECE9D8;
+  // Window decoration as GetPanelBoundingRect counts it: the view draws child
+  // panels without either, a window manager frames top-level ones.
+  bool titlebar_visible = true;
+  int titlebar_thickness = 0, frame_thickness = 0;
   std::vector<Control> controls;  // in resource order, which is the tab order
   int active_ctrl = 0;
   std::string callback_name;

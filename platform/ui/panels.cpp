@@ -286,6 +286,9 @@ int panel_int(const model::Panel &p, int attribute, int *value) {
     case ATTR_NUM_CHILDREN: *value = static_cast<int>(p.children.size()); return 0;
     case ATTR_PANEL_RESOURCE_ID: *value = p.resource_id; return 0;
     case ATTR_PANEL_MENU_BAR: *value = p.menubar; return 0;
+    case ATTR_TITLEBAR_VISIBLE: *value = p.titlebar_visible; return 0;
+    case ATTR_TITLEBAR_THICKNESS: *value = p.titlebar_thickness; return 0;
+    case ATTR_FRAME_THICKNESS: *value = p.frame_thickness; return 0;
     case ATTR_TITLE:
     case ATTR_CALLBACK_NAME:
     case ATTR_CALLBACK_DATA: return UIE_TYPE_MISMATCH;
@@ -386,6 +389,12 @@ int set_panel_attr_integer(int handle, int attribute, long long value) {
       p->floating = v;
       break;
     case ATTR_SCALE_CONTENTS_ON_RESIZE: p->scale_contents = value != 0; break;
+    case ATTR_TITLEBAR_VISIBLE: p->titlebar_visible = value != 0; break;
+    case ATTR_TITLEBAR_THICKNESS:
+    case ATTR_FRAME_THICKNESS:
+      if (!fits || v < 0 || v > 1000) return UIE_VALUE_INVALID;
+      (attribute == ATTR_FRAME_THICKNESS ? p->frame_thickness : p->titlebar_thickness) = v;
+      break;
     case ATTR_FILL_COLOR:
       if (value < 0 || value > VAL_TRANSPARENT) return UIE_VALUE_INVALID;
       p->back_color = v;

@@ -1,4 +1,6 @@
 // System attributes, monitors, mouse, panel pictures and error texts.
+#include <algorithm>
+
 #include "platform/ui/internal.h"
 
 using namespace platform::ui;
@@ -88,6 +90,50 @@ int SavePanelDisplayToFile(int panel, int area_top, int area_left, int area_heig
   View *v = state().view;
   if (v == nullptr) return UIE_NO_VIEW;
   return v->save_image(panel, area_top, area_left, area_height, area_width, path);
+}
+
+int GetTextDisplaySize(const char *text, const char *font, int point_size, int *height, int *width) {
+  if (text == nullptr || point_size < 0) return UIE_BAD_ARGUMENT;
+  const std::string t = text, f = font ? font : "";
+  int h = 0, w = 0;
+  View *v = state().view;
+  if (v == nullptr || !v->text_size(t, f, point_size, &h, &w)) {
+    const int size = point_size > 0 ? point_size : 13;
+    int lines = 1, longest = 0, run = 0;
+    for (const char c : t) {
+      if (c == '\n') {
+        ++lines;
+        run = 0;
+      } else {
+        longest = std::max(longest, ++run);
+      }
+    }
+    w = (longest * size * 6 + 9) / 10;
+    h = (lines * size * 3 + 1) / 2;
+  }
+  if (height) *height = h;
+  if (width) *width = w;
+  return 0;
+}
+
+namespace {
+bool print_attribute(int attribute) { return (attribute >= 1300 && attribute <= 1310) || attribute == 1327; }
+}  // namespace
+
+int SetPrintAttribute(int attribute, int value) {
+  if (!print_attribute(attribute)) return UIE_ATTR_INVALID;
+  if (attribute == ATTR_ORIENTATION && value != VAL_PORTRAIT && value != VAL_LANDSCAPE) return UIE_VALUE_INVALID;
+  state().print_attrs[attribute] = value;
+  return 0;
+}
+
+int GetPrintAttribute(int attribute, int *value) {
+  if (!print_attribute(attribute)) return UIE_ATTR_INVALID;
+  if (value == nullptr) return UIE_BAD_ARGUMENT;
+  const auto &a = state().print_attrs;
+  const auto it = a.find(attribute);
+  *value = it != a.end() ? it->second : attribute == ATTR_ORIENTATION ? VAL_PORTRAIT : 0;
+  return 0;
 }
 
 const char *GetUILErrorString(int code) {

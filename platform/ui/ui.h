@@ -95,7 +95,21 @@ enum {
   ATTR_NEXT_MONITOR = 20021,      // monitor (0 after the last)
   ATTR_FIRST_TOP_PANEL = 20022,   // system: first top-level panel (walk with ATTR_NEXT_PANEL)
   ATTR_NUM_CHILDREN = 20023,      // read only
+  ATTR_TITLEBAR_VISIBLE = 20024,  // panel
+  ATTR_TITLEBAR_THICKNESS = 20025,  // panel: pixels of its title bar while visible
+  ATTR_FRAME_THICKNESS = 20026,   // panel: pixels of its frame
+  ATTR_TEXT_FONT = 20027,         // control: font name of its value text ("" the view's)
+  ATTR_TEXT_POINT_SIZE = 20028,   // control: point size of its value text (0 the view's)
 };
+
+// Print attributes (SetPrintAttribute): kept by number for the printing of a
+// view; 1300 to 1310 and 1327.
+enum {
+  ATTR_ORIENTATION = 1300,        // VAL_PORTRAIT or VAL_LANDSCAPE
+  ATTR_PRINT_AREA_WIDTH = 1301,   // -1 the whole paper, 0 scaled to the height
+  ATTR_PRINT_AREA_HEIGHT = 1302,  // -1 the whole paper, 0 scaled to the width
+};
+enum { VAL_PORTRAIT = 1, VAL_LANDSCAPE = 2 };
 
 // Values.
 enum {
@@ -485,5 +499,14 @@ int GetRelativeMouseState(int panel, int control, int *x, int *y, int *left_butt
 // as an image file whose format follows the extension. Needs a view.
 int SavePanelDisplayToFile(int panel, int area_top, int area_left, int area_height, int area_width,
                            const char *path);
+
+// Height and width in pixels of a text (lines end in '\n') in a font and
+// point size (0 the view's default); without a view an estimate of 0.6 x the
+// point size per character and 1.5 x per line.
+int GetTextDisplaySize(const char *text, const char *font, int point_size, int *height, int *width);
+
+// Print attributes by number; UIE_ATTR_INVALID for another number.
+int SetPrintAttribute(int attribute, int value);
+int GetPrintAttribute(int attribute, int *value);
 
 const char *GetUILErrorString(int code);

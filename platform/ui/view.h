@@ -30,6 +30,10 @@ class View {
   virtual int save_image(int panel, int top, int left, int height, int width, const std::string &path) = 0;
   // Mouse position relative to the panel.
   virtual bool mouse(int panel, int *x, int *y, int *left_button) = 0;
+  // Size of a text as the view draws it; false leaves it to the library's estimate.
+  virtual bool text_size(const std::string &text, const std::string &font, int point_size, int *height, int *width) {
+    return false;
+  }
 };
 
 // Installs the view (null: headless). The view gets panel_added for panels that already exist.

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace platform {
 namespace {
@@ -23,6 +25,19 @@ std::string exe_dir() {
 std::string program_dir() { return override_dir.empty() ? exe_dir() : override_dir; }
 
 void set_program_dir(const std::string &dir) { override_dir = dir; }
+
+std::string user_data_dir(const std::string &app) {
+  std::string base;
+  const char *x = std::getenv("XDG_DATA_HOME");
+  const char *home = std::getenv("HOME");
+  if (x != nullptr && x[0] == '/') base = x;
+  else if (home != nullptr && home[0] != '\0') base = std::string(home) + "/.local/share";
+  else return {};
+  std::string dir = base + "/qv/" + app;
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return std::filesystem::is_directory(dir, ec) ? dir : std::string();
+}
 }  // namespace platform
 
 namespace {
@@ -43,3 +58,14 @@ int GetDir(char dir[]) {
 }
 
 int SetDir(const char dir[]) { return (dir != nullptr && chdir(dir) == 0) ? 0 : -1; }
+
+int GetFullPathFromProject(const char name[], char full[]) {
+  if (name == nullptr || full == nullptr || name[0] == '\0') return -1;
+  const std::string n = name;
+  if (n[0] == '/') return copy_out(n, full);
+  const auto sep = n.find_last_of("/\\");
+  const std::string file = sep == std::string::npos ? n : n.substr(sep + 1);
+  const std::string dir = platform::program_dir();
+  if (file.empty() || dir.empty()) return -1;
+  return copy_out(dir == "/" ? dir + file : dir + "/" + file, full);
+}

@@ -7,6 +7,10 @@ namespace platform {
 std::string program_dir();
 // Tests may pretend the program lies elsewhere ("" returns to the real one).
 void set_program_dir(const std::string &dir);
+// The data directory of an application (a lower-case short name such as
+// "trq"): $XDG_DATA_HOME/qv/<app> (default ~/.local/share/qv/<app>), created
+// when missing; without a trailing '/'. Empty when it cannot be created.
+std::string user_data_dir(const std::string &app);
 }  // namespace platform
 
 // Copies the program directory (no trailing '/') into dir, which holds
@@ -16,3 +20,8 @@ int GetProjectDir(char dir[]);
 int GetDir(char dir[]);
 // Makes dir the current directory; 0 or -1.
 int SetDir(const char dir[]);
+// Full path of a file of the program into full (260 characters): a rooted
+// name as it stands, otherwise its file name in the program directory (a
+// relative directory in name is the caller's working directory's, not the
+// program's). 0, or -1 for an empty name or a result that does not fit.
+int GetFullPathFromProject(const char name[], char full[]);

@@ -1,0 +1,408 @@
+// The registry store: values of every type, sizes and codes, the text file a
+// person reads, damaged files, atomic replacement and two writers at once.
+#include "platform/win/registry.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win/progdir.h"
+#include "tests/testsupport/testsupport.h"
+
+namespace {
+
+constexpr const char *kKey = "Software\\QV\\TRQ";
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("QV_REGISTRY_DIR", dir.path().c_str(), 1); }
+  void TearDown() override {
+    unsetenv("QV_REGISTRY_DIR");
+    platform::registry::set_read_only(HKEY_CURRENT_USER, false);
+    platform::registry::set_read_only(HKEY_LOCAL_MACHINE, false);
+    EXPECT_EQ(platform::registry::open_keys(), 0);
+  }
+  std::string user_file() const { return dir.file("user.reg"); }
+  std::string text() const { return testsupport::read_file(user_file()); }
+  void write_user_file(const std::string &content) const { dir.write("user.reg", content); }
+  std::string read_string(const char *key, const char *name, int *result) const {
+    char buf[300] = "unchanged";
+    uint32_t size = 0;
+    *result = RegReadString(HKEY_CURRENT_USER, key, name, buf, sizeof buf, &size);
+    return buf;
+  }
+
+  testsupport::TempDir dir;
+};
+
+TEST_F(Registry, ValuesOfEveryTypeComeBackAndNamesIgnoreCase) {
+  const unsigned char bytes[] = {0x00, 0xff, 0x14, 0x0a, 0x22};
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "DataDir", "/home/op/qv data/\"x\"\\\n\t\x01"), 0);
+  ASSERT_EQ(RegWriteExpandString(HKEY_CURRENT_USER, kKey, "Path", "$HOME/qv"), 0);
+  ASSERT_EQ(RegWriteULong(HKEY_CURRENT_USER, "Software\\QV\\TRQ\\OpenedFiles", "NoOfSETEntries", 4000000000u), 0);
+  ASSERT_EQ(RegWriteBinary(HKEY_CURRENT_USER, "Software\\QV\\TRQ\\PanelAttr", "Main", bytes, sizeof bytes), 0);
+
+  char s[100];
+  uint32_t size = 0, type = 0;
+  ASSERT_EQ(RegReadString(HKEY_CURRENT_USER, "software\\qv\\trq", "DATADIR", s, sizeof s, &size), 0);
+  EXPECT_STREQ(s, "/home/op/qv data/\"x\"\\\n\t\x01");
+  EXPECT_EQ(size, std::strlen(s));
+  ASSERT_EQ(RegReadString(HKEY_CURRENT_USER, "\\Software\\\\QV\\TRQ\\", "path", s, sizeof s, &size), 0);
+  EXPECT_STREQ(s, "$HOME/qv");
+  ASSERT_EQ(RegQueryInfoOnValue(HKEY_CURRENT_USER, kKey, "Path", &type, &size), 0);
+  EXPECT_EQ(type, static_cast<uint32_t>(REG_EXPAND_SZ));
+  uint32_t n = 0;
+  ASSERT_EQ(RegReadULong(HKEY_CURRENT_USER, "SOFTWARE\\QV\\TRQ\\OPENEDFILES", "noofsetentries", &n), 0);
+  EXPECT_EQ(n, 4000000000u);
+  unsigned char back[5] = {};
+  ASSERT_EQ(RegReadBinary(HKEY_CURRENT_USER, "Software\\QV\\TRQ\\PanelAttr", "main", back, sizeof back, &size), 0);
+  EXPECT_EQ(size, 5u);
+  EXPECT_EQ(std::memcmp(back, bytes, 5), 0);
+
+  // A write under another case replaces the value and keeps the first spelling.
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, "SOFTWARE\\qv\\trq", "datadir", "/new"), 0);
+  EXPECT_NE(text().find("[Software\\QV\\TRQ]\n\"DataDir\"=sz:\"/new\"\n"), std::string::npos) << text();
+  EXPECT_EQ(text().find("datadir"), std::string::npos);
+}
+
+TEST_F(Registry, TheFileIsPlainTextInTheOrderWritten) {
+  const unsigned char bytes[] = {0x23, 0x00, 0x00, 0x00, 0xff};
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "DataDir", "/home/op/"), 0);
+  ASSERT_EQ(RegWriteULong(HKEY_CURRENT_USER, "Software\\QV\\TRQ\\OpenedFiles", "NoOfSETEntries", 3), 0);
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, "Software\\QV\\TRQ\\OpenedFiles", "SETFilePath1", "a\"b"), 0);
+  ASSERT_EQ(RegWriteBinary(HKEY_CURRENT_USER, "Software\\QV\\TRQ\\PanelAttr", "Main", bytes, sizeof bytes), 0);
+  ASSERT_EQ(RegWriteBinary(HKEY_CURRENT_USER, "Odd[Key]%", "", bytes, 0), 0);
+  const std::string t = text();
+  const std::string body = t.substr(t.find("\n[") + 1);
+  EXPECT_EQ(body,
+            "[Software\\QV\\TRQ]\n"
+            "\"DataDir\"=sz:\"/home/op/\"\n"
+            "\n[Software\\QV\\TRQ\\OpenedFiles]\n"
+            "\"NoOfSETEntries\"=dword:3\n"
+            "\"SETFilePath1\"=sz:\"a\\\"b\"\n"
+            "\n[Software\\QV\\TRQ\\PanelAttr]\n"
+            "\"Main\"=hex:23,00,00,00,ff\n"
+            "\n[Odd%5bKey%5d%25]\n"
+            "\"\"=hex:\n");
+  EXPECT_EQ(t[0], ';');
+  uint32_t size = 9;
+  EXPECT_EQ(RegReadBinary(HKEY_CURRENT_USER, "odd[key]%", nullptr, nullptr, 0, &size), 0);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(std::filesystem::status(user_file()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(Registry, SizesAndBuffers) {
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "Five", "abcde"), 0);
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "Empty", ""), 0);
+  char buf[8];
+  uint32_t size = 0;
+  EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kKey, "Five", nullptr, 0, &size), 0);
+  EXPECT_EQ(size, 5u);
+  std::memcpy(buf, "zzzzzzz", 8);
+  EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kKey, "Five", buf, 5, &size), REG_ERR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(size, 5u);
+  EXPECT_STREQ(buf, "zzzzzzz");
+  EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kKey, "Five", buf, 6, nullptr), 0);
+  EXPECT_STREQ(buf, "abcde");
+  EXPECT_EQ(RegReadString(HKEY_CURRENT_USER, kKey, "Empty", buf, 1, &size), 0);
+  EXPECT_EQ(size, 0u);
+  EXPECT_STREQ(buf, "");
+
+  // A shorter binary value fills its bytes only; a longer one is not read.
+  const unsigned char four[] = {1, 2, 3, 4};
+  ASSERT_EQ(RegWriteBinary(HKEY_CURRENT_USER, kKey, "Bin", four, 4), 0);
+  std::array<unsigned char, 6> b{9, 9, 9, 9, 9, 9};
+  EXPECT_EQ(RegReadBinary(HKEY_CURRENT_USER, kKey, "Bin", b.data(), 6, &size), 0);
+  EXPECT_EQ(b, (std::array<unsigned char, 6>{1, 2, 3, 4, 9, 9}));
+  b.fill(7);
+  EXPECT_EQ(RegReadBinary(HKEY_CURRENT_USER, kKey, "Bin", b.data(), 3, &size), REG_ERR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(b[0], 7);
+}
+
+TEST_F(Registry, CodesForWhatIsMissingOrWrong) {
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, "Software\\QV\\TRQ\\FileDialog", "FileDir1", "/x"), 0);
+  ASSERT_EQ(RegWriteULong(HKEY_CURRENT_USER, kKey, "Count", 1), 0);
+  char buf[16];
+  uint32_t n = 0, size = 0;
+  unsigned char bin[4];
+  struct Case {
+    const char *what;
+    int result;
+    int expected;
+  };
+  const Case cases[] = {
+      {"null subkey", RegReadString(HKEY_CURRENT_USER, nullptr, "FileDir1", buf, 16, &size), REG_ERR_NULL_ARGUMENT},
+      {"null text", RegWriteString(HKEY_CURRENT_USER, kKey, "X", nullptr), REG_ERR_NULL_ARGUMENT},
+      {"null number", RegReadULong(HKEY_CURRENT_USER, kKey, "Count", nullptr), REG_ERR_NULL_ARGUMENT},
+      {"null data", RegWriteBinary(HKEY_CURRENT_USER, kKey, "B", nullptr, 3), REG_ERR_NULL_ARGUMENT},
+      {"bad hive", RegReadString(static_cast<HKEY>(7), kKey, "Count", buf, 16, &size), REG_ERR_CANT_OPEN_KEY},
+      {"bad hive write", RegWriteULong(static_cast<HKEY>(0), kKey, "Count", 1), REG_ERR_CANT_OPEN_KEY},
+      {"no key", RegReadString(HKEY_CURRENT_USER, "Software\\QV\\KMV", "X", buf, 16, &size), REG_ERR_NO_KEY},
+      {"no key in other hive", RegReadULong(HKEY_LOCAL_MACHINE, kKey, "Count", &n), REG_ERR_NO_KEY},
+      {"parent key, no value", RegReadString(HKEY_CURRENT_USER, "Software\\QV", "X", buf, 16, &size), REG_ERR_NO_VALUE},
+      {"no value", RegReadString(HKEY_CURRENT_USER, kKey, "DataDir", buf, 16, &size), REG_ERR_NO_VALUE},
+      {"number as string", RegReadString(HKEY_CURRENT_USER, kKey, "Count", buf, 16, &size), REG_ERR_WRONG_TYPE},
+      {"number as binary", RegReadBinary(HKEY_CURRENT_USER, kKey, "Count", bin, 4, &size), REG_ERR_WRONG_TYPE},
+      {"string as number", RegReadULong(HKEY_CURRENT_USER, "Software\\QV\\TRQ\\FileDialog", "FileDir1", &n), REG_ERR_WRONG_TYPE},
+      {"key prefix is no key", RegReadULong(HKEY_CURRENT_USER, "Software\\QV\\TR", "Count", &n), REG_ERR_NO_KEY},
+  };
+  for (const Case &c : cases) EXPECT_EQ(c.result, c.expected) << c.what;
+}
+
+TEST_F(Registry, OpenKeysReadTheirSnapshotAndNeedClosing) {
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "InstallDir", "/opt/trq"), 0);
+  int key = 0;
+  EXPECT_EQ(RegOpenKeyInView(HKEY_CURRENT_USER, kKey, 0, &key), REG_ERR_CANT_OPEN_KEY);
+  EXPECT_EQ(RegOpenKeyInView(HKEY_CURRENT_USER, kKey, 1, nullptr), REG_ERR_NULL_ARGUMENT);
+  EXPECT_EQ(RegOpenKeyInView(HKEY_CURRENT_USER, "Software\\Other", 1, &key), REG_ERR_NO_KEY);
+  for (int view : std::initializer_list<int>{REG_VIEW_DEFAULT, REG_VIEW_64, REG_VIEW_DEFAULT | REG_VIEW_64}) {
+    ASSERT_EQ(RegOpenKeyInView(HKEY_CURRENT_USER, "software\\qv\\trq", view, &key), 0);
+    EXPECT_EQ(platform::registry::open_keys(), 1);
+    uint32_t type = 0, size = 0;
+    ASSERT_EQ(RegQueryKeyValue(key, "installdir", &type, &size), 0);
+    EXPECT_EQ(type, static_cast<uint32_t>(REG_SZ));
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(RegQueryKeyValue(key, "Missing", &type, &size), REG_ERR_NO_VALUE);
+    ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "InstallDir", "/changed/later"), 0);
+    char buf[9];
+    EXPECT_EQ(RegReadKeyValue(key, "InstallDir", buf, 8), REG_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(RegReadKeyValue(key, "InstallDir", buf, 9), 0);
+    EXPECT_STREQ(buf, "/opt/trq");
+    EXPECT_EQ(RegCloseKey(key), 0);
+    EXPECT_EQ(RegCloseKey(key), REG_ERR_CANT_OPEN_KEY);
+    ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "InstallDir", "/opt/trq"), 0);
+  }
+  // The parent of a key exists as a key with no values of its own.
+  ASSERT_EQ(RegOpenKeyInView(HKEY_CURRENT_USER, "Software", 1, &key), 0);
+  uint32_t type = 0;
+  EXPECT_EQ(RegQueryKeyValue(key, "InstallDir", &type, nullptr), REG_ERR_NO_VALUE);
+  EXPECT_EQ(RegCloseKey(key), 0);
+}
+
+TEST_F(Registry, HivesAreSeparateAndTheMachineHiveMayRefuseWrites) {
+  ASSERT_EQ(RegWriteString(HKEY_LOCAL_MACHINE, kKey, "DataDir", "/srv/qv"), 0);
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "DataDir", "/home/op"), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("machine.reg")));
+  int r = 0;
+  EXPECT_EQ(read_string(kKey, "DataDir", &r), "/home/op");
+  platform::registry::set_read_only(HKEY_LOCAL_MACHINE, true);
+  EXPECT_EQ(RegWriteString(HKEY_LOCAL_MACHINE, kKey, "DataDir", "/other"), REG_ERR_CANT_OPEN_KEY);
+  char buf[32];
+  EXPECT_EQ(RegReadString(HKEY_LOCAL_MACHINE, kKey, "DataDir", buf, sizeof buf, nullptr), 0);
+  EXPECT_STREQ(buf, "/srv/qv");
+  EXPECT_EQ(std::filesystem::status(dir.file("machine.reg")).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+}
+
+TEST_F(Registry, HiveFilesFollowTheEnvironment) {
+  unsetenv("QV_REGISTRY_DIR");
+  const char *old_config = getenv("XDG_CONFIG_HOME");
+  const std::string saved_config = old_config ? old_config : "";
+  const char *old_home = getenv("HOME");
+  const std::string saved_home = old_home ? old_home : "";
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(platform::registry::hive_file(HKEY_CURRENT_USER), "/cfg/qv/user.reg");
+  EXPECT_EQ(platform::registry::hive_file(HKEY_LOCAL_MACHINE), "/etc/qv/machine.reg");
+  setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+  setenv("HOME", "/home/op", 1);
+  EXPECT_EQ(platform::registry::hive_file(HKEY_CURRENT_USER), "/home/op/.config/qv/user.reg");
+  setenv("QV_REGISTRY_DIR", "/tmp/reg", 1);
+  EXPECT_EQ(platform::registry::hive_file(HKEY_CURRENT_USER), "/tmp/reg/user.reg");
+  EXPECT_EQ(platform::registry::hive_file(HKEY_LOCAL_MACHINE), "/tmp/reg/machine.reg");
+  if (old_config) setenv("XDG_CONFIG_HOME", saved_config.c_str(), 1);
+  else unsetenv("XDG_CONFIG_HOME");
+  if (old_home) setenv("HOME", saved_home.c_str(), 1);
+  else unsetenv("HOME");
+}
+
+// Hand-damaged files: what is sound is read, nothing crashes.
+TEST_F(Registry, DamagedFilesAreReadAsFarAsTheyAreSound) {
+  struct Case {
+    const char *what;
+    std::string file;
+    const char *name;
+    int result;
+    const char *value;
+  };
+  const std::string head = "[Software\\QV\\TRQ]\n\"Good\"=sz:\"yes\"\n";
+  const Case cases[] = {
+      {"cut in the last line", head + "\"DataDir\"=sz:\"/home/o", "DataDir", REG_ERR_NO_VALUE, nullptr},
+      {"cut number is not taken", head + "\"N\"=dword:1", "N", REG_ERR_NO_VALUE, nullptr},
+      {"cut in a header", head + "[Software\\QV\\TR", "Good", 0, "yes"},
+      {"unclosed string", head + "\"DataDir\"=sz:\"/home/o\n", "DataDir", REG_ERR_CANT_READ_VALUE, nullptr},
+      {"bad escape", head + "\"DataDir\"=sz:\"a\\qb\"\n", "DataDir", REG_ERR_CANT_READ_VALUE, nullptr},
+      {"NUL escape", head + "\"DataDir\"=sz:\"a\\x00b\"\n", "DataDir", REG_ERR_CANT_READ_VALUE, nullptr},
+      {"junk after string", head + "\"DataDir\"=sz:\"a\" b\n", "DataDir", REG_ERR_CANT_READ_VALUE, nullptr},
+      {"unknown type", head + "\"DataDir\"=multi_sz:\"a\"\n", "DataDir", REG_ERR_CANT_READ_VALUE, nullptr},
+      {"no equals", head + "\"DataDir\" sz:\"a\"\n", "DataDir", REG_ERR_CANT_READ_VALUE, nullptr},
+      {"number too big", head + "\"DataDir\"=dword:4294967296\n", "DataDir", REG_ERR_CANT_READ_VALUE, nullptr},
+      {"odd hex", head + "\"DataDir\"=hex:0,1\n", "DataDir", REG_ERR_CANT_READ_VALUE, nullptr},
+      {"garbage line kept apart", head + "\x01\xff garbage\n\"DataDir\"=sz:\"ok\"\n", "DataDir", 0, "ok"},
+      {"broken header hides its values", head + "[Software\\QV\\TRQ\n\"Good\"=sz:\"no\"\n", "Good", 0, "yes"},
+      {"values before any key", "\"DataDir\"=sz:\"x\"\n" + head, "DataDir", REG_ERR_NO_VALUE, nullptr},
+      {"CR LF and blanks", "  [Software\\QV\\TRQ]  \r\n\t\"DataDir\" = sz:\"crlf\" \r\n", "DataDir", 0, "crlf"},
+      {"a later duplicate wins", head + "\"Good\"=sz:\"again\"\n", "good", 0, "again"},
+      {"a header again in another case", head + "\"DataDir\"=sz:\"h\"\n[software\\qv\\trq]\n\"DataDir2\"=sz:\"merged\"\n", "DataDir2", 0, "merged"},
+      {"empty file", "", "Good", REG_ERR_NO_KEY, nullptr},
+      {"binary junk", std::string("\0\0\0[\0]\n\"\0\"=\n", 13), "Good", REG_ERR_NO_KEY, nullptr},
+  };
+  for (const Case &c : cases) {
+    write_user_file(c.file);
+    int r = 0;
+    const std::string v = read_string(kKey, c.name, &r);
+    EXPECT_EQ(r, c.result) << c.what;
+    if (c.value != nullptr) {
+      EXPECT_EQ(v, c.value) << c.what;
+    }
+  }
+  write_user_file(head + "\"N\"=dword:0x1F\n");
+  uint32_t n = 0;
+  EXPECT_EQ(RegReadULong(HKEY_CURRENT_USER, kKey, "N", &n), 0);
+  EXPECT_EQ(n, 31u);
+}
+
+TEST_F(Registry, AWriteKeepsWhatWasSoundAndACopyOfTheDamagedFile) {
+  const std::string damaged =
+      "[Software\\QV\\TRQ]\n\"Good\"=sz:\"yes\"\n\"Bad\"=sz:\"unclosed\n\x7f junk\n\"Cut\"=dword:1";
+  write_user_file(damaged);
+  ASSERT_EQ(RegWriteULong(HKEY_CURRENT_USER, kKey, "New", 5), 0);
+  EXPECT_EQ(testsupport::read_file(user_file() + ".damaged"), damaged);
+  int r = 0;
+  EXPECT_EQ(read_string(kKey, "Good", &r), "yes");
+  EXPECT_EQ(r, 0);
+  read_string(kKey, "Bad", &r);
+  EXPECT_EQ(r, REG_ERR_CANT_READ_VALUE);
+  EXPECT_NE(text().find("\n\"Bad\"=sz:\"unclosed\n"), std::string::npos) << "the damaged value stays for a person";
+  EXPECT_EQ(text().find("junk"), std::string::npos);
+  EXPECT_EQ(text().find("Cut"), std::string::npos);
+  // Writing the damaged value replaces it.
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "bad", "mended"), 0);
+  EXPECT_EQ(read_string(kKey, "Bad", &r), "mended");
+}
+
+TEST_F(Registry, WritesReplaceTheFileAndLeaveNothingBehind) {
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "A", "old"), 0);
+  const std::string before = dir.file("before.reg");
+  ASSERT_EQ(::link(user_file().c_str(), before.c_str()), 0);
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "A", "new"), 0);
+  // The old file was replaced, not rewritten in place.
+  EXPECT_NE(testsupport::read_file(before).find("\"old\""), std::string::npos);
+  EXPECT_NE(text().find("\"new\""), std::string::npos);
+  std::set<std::string> names;
+  for (const auto &e : std::filesystem::directory_iterator(dir.path())) names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"before.reg", "user.reg", "user.reg.lock"}));
+
+  // A hive whose file cannot be read is neither read nor overwritten.
+  std::filesystem::remove(user_file());
+  std::filesystem::create_directory(user_file());
+  int r = 0;
+  read_string(kKey, "A", &r);
+  EXPECT_EQ(r, REG_ERR_CANT_OPEN_KEY);
+  EXPECT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "A", "x"), REG_ERR_CANT_OPEN_KEY);
+  EXPECT_TRUE(std::filesystem::is_directory(user_file()));
+}
+
+// Two processes write different values at the same moment: both keep theirs.
+TEST_F(Registry, TwoWritersAtOnceLoseNothing) {
+  constexpr int kPerWriter = 40;
+  int start[2];
+  ASSERT_EQ(pipe(start), 0);
+  std::vector<pid_t> children;
+  for (const char *who : {"A", "B"}) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      alarm(60);  // a hung writer ends the test instead of stalling it
+      close(start[1]);
+      char go;
+      if (read(start[0], &go, 1) != 0) _exit(3);
+      for (int i = 0; i < kPerWriter; ++i) {
+        const std::string name = std::string(who) + std::to_string(i);
+        if (RegWriteULong(HKEY_CURRENT_USER, kKey, name.c_str(), static_cast<uint32_t>(i)) != 0) _exit(1);
+      }
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  close(start[0]);
+  close(start[1]);  // both start now
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "writer killed by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  for (const char *who : {"A", "B"}) {
+    for (int i = 0; i < kPerWriter; ++i) {
+      const std::string name = std::string(who) + std::to_string(i);
+      uint32_t n = 99;
+      EXPECT_EQ(RegReadULong(HKEY_CURRENT_USER, kKey, name.c_str(), &n), 0) << name;
+      EXPECT_EQ(n, static_cast<uint32_t>(i)) << name;
+    }
+  }
+}
+
+TEST(GeneralErrorString, EveryRegistryCodeHasItsOwnText) {
+  std::set<std::string> texts;
+  for (int code : std::initializer_list<int>{REG_ERR_BUFFER_TOO_SMALL, REG_ERR_NULL_ARGUMENT, REG_ERR_CANT_OPEN_KEY, REG_ERR_CANT_WRITE,
+                   REG_ERR_CANT_READ_VALUE, REG_ERR_NO_VALUE, REG_ERR_WRONG_TYPE, REG_ERR_NO_KEY, 0, -1}) {
+    const std::string t = GetGeneralErrorString(code);
+    EXPECT_NE(t, "Unknown error") << code;
+    texts.insert(t);
+  }
+  EXPECT_EQ(texts.size(), 10u);
+  EXPECT_STREQ(GetGeneralErrorString(-12345), "Unknown error");
+}
+
+TEST(FullPathFromProject, NamesLieInTheProgramDirectory) {
+  platform::set_program_dir("/opt/trq");
+  struct Case {
+    const char *name;
+    int result;
+    const char *full;
+  };
+  const Case cases[] = {
+      {"trq_32x64", 0, "/opt/trq/trq_32x64"},
+      {"./build/app/trq_32x64", 0, "/opt/trq/trq_32x64"},
+      {"..\\bin\\trq.exe", 0, "/opt/trq/trq.exe"},
+      {"/usr/bin/trq", 0, "/usr/bin/trq"},
+      {"", -1, ""},
+      {"dir/", -1, ""},
+  };
+  for (const Case &c : cases) {
+    char full[260] = "";
+    EXPECT_EQ(GetFullPathFromProject(c.name, full), c.result) << c.name;
+    if (c.result == 0) {
+      EXPECT_STREQ(full, c.full) << c.name;
+    }
+  }
+  char full[260];
+  EXPECT_EQ(GetFullPathFromProject(std::string(300, 'x').c_str(), full), -1);
+  platform::set_program_dir("");
+}
+
+TEST(UserDataDir, IsMadeUnderTheXdgDataHome) {
+  testsupport::TempDir dir;
+  const char *old = getenv("XDG_DATA_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+  EXPECT_EQ(platform::user_data_dir("trq"), dir.path() + "/qv/trq");
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "/qv/trq"));
+  if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace
