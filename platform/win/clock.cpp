@@ -1,6 +1,7 @@
 #include "platform/win/clock.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 
@@ -57,8 +58,10 @@ SleepObserver set_sleep_observer(SleepObserver obs) {
 
 double Timer(void) {
   // Millisecond resolution, as the operator-facing timer has always had.
+  // The small margin keeps a whole millisecond that floating point put just
+  // below itself (1.001 s read as 1.000).
   const double t = platform::clock::now();
-  return static_cast<double>(static_cast<long long>(t * 1000.0)) / 1000.0;
+  return std::floor(t * 1000.0 + 1e-6) / 1000.0;
 }
 
 void Delay(double seconds) { platform::clock::sleep(seconds); }

@@ -13,6 +13,10 @@ TEST(Clock, VirtualSleepAdvancesTimeAtOnce) {
   Delay(1.5);
   Sleep(250);
   EXPECT_DOUBLE_EQ(Timer(), 1.75);
+  Delay(0.001);
+  EXPECT_DOUBLE_EQ(Timer(), 1.751);  // a whole millisecond is never lost to rounding
+  Delay(0.0004);
+  EXPECT_DOUBLE_EQ(Timer(), 1.751);  // below a millisecond does not count
   double observed = 0;
   auto old = platform::clock::set_sleep_observer([&](double s) { observed += s; });
   Delay(0.01);
