@@ -148,7 +148,7 @@ TEST_F(FileDialog, NewNamesGetTheDefaultExtension) {
   EXPECT_EQ(FileSelectPopup_visible, 0);
 }
 
-TEST_F(FileDialog, TheDefaultSpecificationTakesTheExtensionUnlessKept) {
+TEST_F(FileDialog, TheDefaultFileSpecTakesTheExtensionUnlessKept) {
   char out[260];
   FileSelectPopupWithHistory(QV_APP_TRQ, "/d", "run", "*.set", "t", VAL_SAVE_BUTTON, 0, 1, 1, 0, out, 0);
   FileSelectPopupWithHistory(QV_APP_TRQ, "/d", "run", "*.set", "t", VAL_SAVE_BUTTON, 0, 1, 1, 0, out, 1);
