@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -98,5 +100,23 @@ bool is_ascii(std::string_view text);
 const char *message(int code);
 int format_message(int code, char *buffer, size_t length);
 int format_message(int code, wchar_t *buffer, size_t length);
+
+// The live objects of one kind behind the handles handed out: a stale or
+// foreign pointer is recognised and refused, never used.
+template <class T>
+class LiveTable {
+ public:
+  T *add(std::unique_ptr<T> obj) {
+    T *raw = obj.get();
+    live_.emplace(raw, std::move(obj));
+    return raw;
+  }
+  T *add() { return add(std::make_unique<T>()); }
+  bool alive(const T *p) const { return p != nullptr && live_.count(p) != 0; }
+  void remove(const T *p) { live_.erase(p); }
+
+ private:
+  std::map<const T *, std::unique_ptr<T>> live_;
+};
 
 }  // namespace qvzip

@@ -66,23 +66,18 @@ struct QvUnzipReader {
 };
 
 namespace {
-std::map<const QvUnzipReader *, std::unique_ptr<QvUnzipReader>> &readers() {
-  static std::map<const QvUnzipReader *, std::unique_ptr<QvUnzipReader>> live;
+qvzip::LiveTable<QvUnzipReader> &readers() {
+  static qvzip::LiveTable<QvUnzipReader> live;
   return live;
 }
 
-bool alive(const QvUnzipReader *r) { return r != nullptr && readers().count(r) != 0; }
+bool alive(const QvUnzipReader *r) { return readers().alive(r); }
 
-QvUnzipReader *new_reader() {
-  auto r = std::make_unique<QvUnzipReader>();
-  QvUnzipReader *p = r.get();
-  readers().emplace(p, std::move(r));
-  return p;
-}
+QvUnzipReader *new_reader() { return readers().add(); }
 
 void free_reader(QvUnzipReader *r) {
   if (r->owns_fd) CloseLargeFile(r->fd);
-  readers().erase(r);
+  readers().remove(r);
 }
 
 int keep(QvUnzipReader *r, int code) {

@@ -88,25 +88,20 @@ struct QvZipWriter {
 
 namespace {
 // Live writers and handed-out memories: a stale pointer is recognised, not used.
-std::map<const QvZipWriter *, std::unique_ptr<QvZipWriter>> &writers() {
-  static std::map<const QvZipWriter *, std::unique_ptr<QvZipWriter>> live;
+qvzip::LiveTable<QvZipWriter> &writers() {
+  static qvzip::LiveTable<QvZipWriter> live;
   return live;
 }
-std::map<const QvZipMapping *, std::unique_ptr<QvZipMapping>> &mappings() {
-  static std::map<const QvZipMapping *, std::unique_ptr<QvZipMapping>> live;
+qvzip::LiveTable<QvZipMapping> &mappings() {
+  static qvzip::LiveTable<QvZipMapping> live;
   return live;
 }
 
-bool alive(const QvZipWriter *w) { return w != nullptr && writers().count(w) != 0; }
+bool alive(const QvZipWriter *w) { return writers().alive(w); }
 
-QvZipWriter *new_writer() {
-  auto w = std::make_unique<QvZipWriter>();
-  QvZipWriter *p = w.get();
-  writers().emplace(p, std::move(w));
-  return p;
-}
+QvZipWriter *new_writer() { return writers().add(); }
 
-void free_writer(QvZipWriter *w) { writers().erase(w); }
+void free_writer(QvZipWriter *w) { writers().remove(w); }
 
 QvZipMapping *new_mapping(size_t size) {
   void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -114,15 +109,13 @@ QvZipMapping *new_mapping(size_t size) {
   auto m = std::make_unique<QvZipMapping>();
   m->base = static_cast<uint8_t *>(p);
   m->capacity = size;
-  QvZipMapping *raw = m.get();
-  mappings().emplace(raw, std::move(m));
-  return raw;
+  return mappings().add(std::move(m));
 }
 
 void free_mapping(QvZipMapping *m) {
   if (m == nullptr) return;
   munmap(m->base, m->capacity);
-  mappings().erase(m);
+  mappings().remove(m);
 }
 
 int finish_create(ZipHandle *out, QvZipWriter *w, const char *password) {
@@ -736,7 +729,7 @@ int ZipGetMemory(ZipHandle zip, void **base, uint32_t *length, ZipMappingHandle 
 }
 
 int ZipCloseMapping(ZipMappingHandle mapping) {
-  if (mapping == nullptr || mappings().count(mapping) == 0) return -1;
+  if (!mappings().alive(mapping)) return -1;
   free_mapping(mapping);
   return 0;
 }
