@@ -1,15 +1,13 @@
 // The data-block readers on any bytes: as a tagged file (header loaded by the
 // identification check, then the info walks and block reads for a few keys)
 // and as a memory image with the header its first 42 bytes give.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "fuzz/scratch.h"
 #include "support/File.h"
 #include "support/Qv_file.h"
 #include "support/Qv_file_blocks.h"
@@ -18,20 +16,6 @@ namespace {
 const char kIdent[] = "\x04TRQ Data File\x04";
 constexpr uint32_t kMaxLength = 1 << 20;
 constexpr uint32_t kKeys[] = {0, 1, 2, 7, 0xFFFFFFFF};
-
-struct Scratch {
-  Scratch() {
-    const int fd = mkstemp(path.data());
-    if (fd >= 0) close(fd);
-  }
-  ~Scratch() { unlink(path.c_str()); }
-  std::string path = "/tmp/fuzz-data-blocks-XXXXXX";
-};
-
-const std::string &scratch() {
-  static const Scratch s;
-  return s.path;
-}
 
 void walk_file(FileRecord *r) {
   const QvFileHeader &h = *r->header;
@@ -69,15 +53,8 @@ void walk_image(const uint8_t *data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   walk_image(data, size);
-  const std::string &path = scratch();
-  const int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
-  if (fd < 0) return 0;
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = write(fd, data + done, size - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  close(fd);
+  if (!fuzzing::write_scratch(data, size)) return 0;
+  const std::string &path = fuzzing::scratch_path();
   FileRecord r{};
   create_empty_file(&r);
   if (open_qvfile(&r, path.c_str(), nullptr) == 1 && valid_qvfile(&r, kIdent, 0) > 0) walk_file(&r);

@@ -11,21 +11,10 @@
 #include <filesystem>
 #include <string>
 
+#include "fuzz/scratch.h"
 #include "support/Qv_err.h"
 
 namespace {
-
-const std::string &dat_path() {
-  static const std::string path = [] {
-    std::string p = (std::filesystem::temp_directory_path() / "trq-fuzz-err-XXXXXX").string();
-    const int fd = mkstemp(p.data());
-    if (fd < 0) std::abort();
-    close(fd);
-    std::atexit([] { std::remove(dat_path().c_str()); });
-    return p;
-  }();
-  return path;
-}
 
 void check_format(const char *f) {
   for (const char *p = f; *p != '\0'; ++p) {
@@ -43,12 +32,9 @@ void check_format(const char *f) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  std::FILE *f = std::fopen(dat_path().c_str(), "wb");
-  if (f == nullptr) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  if (!fuzzing::write_scratch(data, size)) return 0;
   static char dat[260];
-  std::snprintf(dat, sizeof dat, "%s", dat_path().c_str());
+  std::snprintf(dat, sizeof dat, "%s", fuzzing::scratch_path().c_str());
   error_dat = dat;
 
   std::string first;

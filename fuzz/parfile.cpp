@@ -10,11 +10,10 @@
 #include <iterator>
 #include <string>
 
+#include "fuzz/scratch.h"
 #include "support/Util_fun_parfile.h"
 
 namespace {
-
-std::string input_path;
 
 const char *const kSections[] = {"KMVUSB_BASE", "KMVUSB_MODULE1", "KMVUSB_MODULE12", "[", "", "A"};
 const char *const kKeywords[] = {"SIMULATION_USB", "KMVUSB_ACTIVE", "C1U_P5V", "C1U_GAIN_HV", "NAME", "", "X"};
@@ -22,21 +21,9 @@ const char kLetters[] = "BCDFGHILMSUX?";
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  char tmpl[] = "/tmp/trq-fuzz-parfile-XXXXXX";
-  const int fd = mkstemp(tmpl);
-  if (fd < 0) std::abort();
-  close(fd);
-  input_path = tmpl;
-  std::atexit([] { std::remove(input_path.c_str()); });
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  FILE *w = std::fopen(input_path.c_str(), "wb");
-  if (w == nullptr) return 0;
-  std::fwrite(data, 1, size, w);
-  std::fclose(w);
+  if (!fuzzing::write_scratch(data, size)) return 0;
+  const std::string &input_path = fuzzing::scratch_path();
 
   check_if_valid(input_path.c_str(), "KMVUSB");
   FILE *in = std::fopen(input_path.c_str(), "rb");

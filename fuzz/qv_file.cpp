@@ -1,35 +1,18 @@
 // The tagged-file reader on any bytes: identification, every section reader
 // with the buffers sized as the application sizes them, the older header form.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "fuzz/scratch.h"
 #include "support/File.h"
 #include "support/Qv_file.h"
 
 namespace {
 const char kIdent[] = "\x04TRQ Setup File\x04";
 const char kFamily[] = "\x04LMR DLL Data File\x04";
-
-// The file the input is written to, removed at exit.
-struct Scratch {
-  Scratch() {
-    const int fd = mkstemp(path.data());
-    if (fd >= 0) close(fd);
-  }
-  ~Scratch() { unlink(path.c_str()); }
-  std::string path = "/tmp/fuzz-qv-file-XXXXXX";
-};
-
-const std::string &scratch() {
-  static const Scratch s;
-  return s.path;
-}
 
 void read_section(FileRecord *r, int which) {
   auto call = [&](char *buf) {
@@ -47,15 +30,8 @@ void read_section(FileRecord *r, int which) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string &path = scratch();
-  const int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
-  if (fd < 0) return 0;
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = write(fd, data + done, size - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  close(fd);
+  if (!fuzzing::write_scratch(data, size)) return 0;
+  const std::string &path = fuzzing::scratch_path();
 
   FileRecord r{};
   create_empty_file(&r);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz/scratch.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/ui.h"
 
@@ -15,16 +16,6 @@ namespace {
 int ctrl(int, int, int, void *, int, int) { return 0; }
 int panel(int, int, void *, int, int) { return 0; }
 int menu(int, int, void *, int) { return 0; }
-
-const std::string &scratch() {
-  static const std::string path = [] {
-    char name[] = "/tmp/fuzz_ui_resource_XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd >= 0) close(fd);
-    return std::string(name);
-  }();
-  return path;
-}
 
 }  // namespace
 
@@ -36,15 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return true;
   }();
   (void)registered;
-  FILE *f = std::fopen(scratch().c_str(), "wb");
-  if (f == nullptr) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  if (!fuzzing::write_scratch(data, size)) return 0;
   for (int id = 1; id <= 4; ++id) {
-    const int p = LoadPanel(0, scratch().c_str(), id);
+    const int p = LoadPanel(0, fuzzing::scratch_path().c_str(), id);
     if (p > 0) {
       DisplayPanel(p);
-      const int bar = LoadMenuBar(p, scratch().c_str(), id);
+      const int bar = LoadMenuBar(p, fuzzing::scratch_path().c_str(), id);
       if (bar > 0) SetMenuBarAttribute(bar, 2, ATTR_CHECKED, 1);
       SetPanelAttribute(p, ATTR_SCALE_CONTENTS_ON_RESIZE, 1);
       SetPanelAttribute(p, ATTR_WIDTH, 333);
