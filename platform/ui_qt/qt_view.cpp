@@ -35,6 +35,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -1106,6 +1107,10 @@ bool start(int &argc, char **argv, bool ignore_qv_ui) {
       return false;
     own_app = std::make_unique<QApplication>(argc, argv);
   }
+  // QApplication takes the user's locale for the C library too; numbers in
+  // files (ini values, setup files, the error log) are read and written with
+  // a decimal point whatever the locale.
+  std::setlocale(LC_NUMERIC, "C");
   QApplication::setQuitOnLastWindowClosed(false);
   std::vector<ui::model::Monitor> mons;
   for (QScreen *s : QGuiApplication::screens()) {
