@@ -259,6 +259,35 @@ int write_header(FileRecord *r, int64_t pos) {
   return 0;
 }
 
+// path with ext (when not null) in place of its extension: drive, directory
+// and name of the split, then ext. False when the split cut the directory or
+// the name, so that the composition would name another file.
+bool with_extension(const char *path, const char *ext, std::string *out) {
+  if (ext == nullptr) {
+    *out = path;
+    return true;
+  }
+  char drive[FNSPLIT_DRIVE_SIZE], dir[FNSPLIT_DIR_SIZE], name[FNSPLIT_NAME_SIZE], old_ext[FNSPLIT_EXT_SIZE];
+  fnsplit(path, drive, dir, name, old_ext);
+  while (*path == ' ') ++path;
+  const std::string base = std::string(drive) + dir + name;
+  const std::string_view p(path);
+  if (p.substr(0, base.size()) != base) return false;
+  // What the composition drops must be the old extension alone.
+  const std::string_view rest = p.substr(base.size());
+  if (rest.find_first_of("/\\") != std::string_view::npos) return false;
+  if (rest.substr(0, std::strlen(old_ext)) != old_ext || (rest.empty() != (*old_ext == '\0'))) return false;
+  *out = base + ext;
+  return true;
+}
+
+// A path that cannot be composed: refused as open and create refuse one.
+int refuse_path(FileRecord *r) {
+  if (r->state != FILE_STATE_EMPTY) r->error = BFILE_NOTEMPTY;
+  else r->error = BFILE_OPEN;
+  return -1;
+}
+
 int overflow(FileRecord *r) {
   r->error = BFILE_OVERFLOW;
   return -1;
@@ -456,12 +485,8 @@ uint16_t prepare_hdr_chksum(QvFileHeader *h) {
 int open_qvfile(FileRecord *record, const char *path, const char *ext) {
   if (record == nullptr || path == nullptr) return -1;
   SetCommitMode(0);
-  std::string p = path;
-  if (ext != nullptr) {
-    char drive[FNSPLIT_DRIVE_SIZE], dir[FNSPLIT_DIR_SIZE], name[FNSPLIT_NAME_SIZE];
-    fnsplit(path, drive, dir, name, nullptr);
-    p = std::string(drive) + dir + name + ext;
-  }
+  std::string p;
+  if (!with_extension(path, ext, &p)) return refuse_path(record);
   if (open_file(record, p.c_str()) < 0) return -1;
   if (close_file(record) < 0) return -1;
   reset_header(record);
@@ -470,12 +495,8 @@ int open_qvfile(FileRecord *record, const char *path, const char *ext) {
 
 int create_qvfile(FileRecord *record, const char *path, const char *ext) {
   if (record == nullptr || path == nullptr) return -1;
-  std::string p = path;
-  if (ext != nullptr) {
-    char drive[FNSPLIT_DRIVE_SIZE], dir[FNSPLIT_DIR_SIZE], name[FNSPLIT_NAME_SIZE];
-    fnsplit(path, drive, dir, name, nullptr);
-    p = std::string(drive) + dir + name + ext;
-  }
+  std::string p;
+  if (!with_extension(path, ext, &p)) return refuse_path(record);
   if (create_file(record, p.c_str()) < 0) return -1;
   reset_header(record);
   return 1;

@@ -46,6 +46,13 @@ Parts split(const char *path) {
   return p;
 }
 
+// Whether the parts hold the whole path: a part longer than its buffer is cut,
+// and a path composed from cut parts would name another file.
+bool split_is_whole(const Parts &p, const char *path) {
+  while (*path == ' ') ++path;
+  return p.drive + p.dir + p.name + p.ext == path;
+}
+
 // dir and rest with one separator between them.
 std::string join(std::string_view dir, std::string_view rest) {
   std::string s(dir);
@@ -174,6 +181,7 @@ char *_fullpath(char *buffer, const char *path, size_t size) {
 int get_dir(char *path, char *dir, char *name) {
   if (path == nullptr || dir == nullptr) return -1;
   const Parts p = split(path);
+  if (!split_is_whole(p, path)) return -1;
   const bool wild = (p.flags & FNSPLIT_WILDCARDS) != 0;
   std::string new_path = path;
   std::string new_dir = dir;
@@ -188,6 +196,7 @@ int get_dir(char *path, char *dir, char *name) {
       if (p.name_ext().empty() && !is_sep(whole.back())) whole.push_back('/');
       if (!fits(whole)) return -1;
       const Parts f = split(whole.c_str());
+      if (!split_is_whole(f, whole.c_str())) return -1;
       new_path = whole;
       new_name = f.name_ext();
       new_dir = f.drive_dir();
@@ -196,8 +205,10 @@ int get_dir(char *path, char *dir, char *name) {
     std::string whole;
     if (FileExists64(p.name_ext().c_str(), nullptr)) {  // in the current directory
       if (!full(p.name_ext(), &whole)) return -1;
+      const Parts f = split(whole.c_str());
+      if (!split_is_whole(f, whole.c_str())) return -1;
       new_path = whole;
-      new_dir = split(whole.c_str()).drive_dir();
+      new_dir = f.drive_dir();
     } else if (name != nullptr) {
       new_path = join(dir, p.name_ext());
     } else {
