@@ -11,6 +11,7 @@
 
 #include "platform/ui/popups.h"
 #include "support/Qv_err.h"
+#include "tests/support/error_globals.h"
 #include "tests/testsupport/testsupport.h"
 
 namespace headless = platform::ui::headless;
@@ -108,24 +109,13 @@ const DiscreteValueRow kLists[] = {
 class Store : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_dat_ = error_dat;
-    saved_out_ = error_out;
-    saved_screen_ = errmsg_to_screen;
-    saved_file_ = errmsg_to_file;
-    std::snprintf(dat_, sizeof dat_, "%s", testsupport::source_path("resources/kmv_err.dat").c_str());
-    std::snprintf(out_, sizeof out_, "%s", dir_.file("trq_err.out").c_str());
-    error_dat = dat_;
-    error_out = out_;
+    globals_.point_to(testsupport::source_path("resources/kmv_err.dat"), dir_.file("trq_err.out"));
     errmsg_to_screen = 1;
     errmsg_to_file = 1;
     headless::clear();
   }
   void TearDown() override {
     parmst_testing::fail_allocation(0);
-    error_dat = saved_dat_;
-    error_out = saved_out_;
-    errmsg_to_screen = saved_screen_;
-    errmsg_to_file = saved_file_;
     headless::clear();
   }
 
@@ -140,14 +130,8 @@ class Store : public ::testing::Test {
   }
 
   testsupport::TempDir dir_;
-  char dat_[260] = "";
-  char out_[260] = "";
-
- private:
-  char *saved_dat_ = nullptr;
-  char *saved_out_ = nullptr;
-  int saved_screen_ = 0;
-  int saved_file_ = 0;
+  testsupport::ErrorGlobals globals_;
+  char (&out_)[260] = globals_.out;
 };
 
 TEST_F(Store, ContinuousValuesAreLimitedByTheirLetter) {

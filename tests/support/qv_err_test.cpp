@@ -15,6 +15,7 @@
 #include "platform/ui/popups.h"
 #include "platform/win/clock.h"
 #include "tests/support/shutdown_hook.h"
+#include "tests/support/error_globals.h"
 #include "tests/testsupport/testsupport.h"
 
 namespace headless = platform::ui::headless;
@@ -53,10 +54,6 @@ std::string ctime_of(std::time_t t) {
 class ErrorReport : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_dat_ = error_dat;
-    saved_out_ = error_out;
-    saved_screen_ = errmsg_to_screen;
-    saved_file_ = errmsg_to_file;
     point_to(dir_.write("kmv_err.dat", kErrorTexts), dir_.file("trq_err.out"));
     errmsg_to_screen = 1;
     errmsg_to_file = 1;
@@ -67,20 +64,11 @@ class ErrorReport : public ::testing::Test {
     test_shutdown::also = nullptr;
   }
   void TearDown() override {
-    error_dat = saved_dat_;
-    error_out = saved_out_;
-    errmsg_to_screen = saved_screen_;
-    errmsg_to_file = saved_file_;
     platform::clock::set_wall_time(0);
     headless::clear();
   }
 
-  void point_to(const std::string &dat, const std::string &out) {
-    std::snprintf(dat_, sizeof dat_, "%s", dat.c_str());
-    std::snprintf(out_, sizeof out_, "%s", out.c_str());
-    error_dat = dat_;
-    error_out = out_;
-  }
+  void point_to(const std::string &dat, const std::string &out) { globals_.point_to(dat, out); }
 
   std::vector<std::string> log_lines() const {
     std::vector<std::string> lines;
@@ -104,14 +92,9 @@ class ErrorReport : public ::testing::Test {
   }
 
   testsupport::TempDir dir_;
-  char dat_[260] = "";
-  char out_[260] = "";
-
- private:
-  char *saved_dat_ = nullptr;
-  char *saved_out_ = nullptr;
-  int saved_screen_ = 0;
-  int saved_file_ = 0;
+  testsupport::ErrorGlobals globals_;
+  char (&dat_)[260] = globals_.dat;
+  char (&out_)[260] = globals_.out;
 };
 
 // --- lookup ------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include "support/Qv_file_blocks.h"
 #include "support/qv_zip.h"
 #include "tests/support/zip_fixture.h"
+#include "tests/support/string_lists.h"
 #include "tests/testsupport/testsupport.h"
 
 namespace {
@@ -28,17 +29,8 @@ using platform::files::Op;
 const char kIdent[] = "\x04TRQ Data File\x04";
 constexpr int kCode = 104 << 4;
 
-std::string list(const std::vector<std::string> &lines) {
-  std::string s;
-  for (const auto &l : lines) s += l + '\0';
-  return s + '\0';
-}
-
-std::vector<std::string> strings(const std::vector<char> &buf) {
-  std::vector<std::string> out;
-  for (size_t i = 0; i < buf.size() && buf[i] != '\0'; i += out.back().size() + 1) out.emplace_back(&buf[i]);
-  return out;
-}
+using testsupport::list;
+using testsupport::strings;
 
 std::vector<uint8_t> bytes(const std::string &s) { return {s.begin(), s.end()}; }
 

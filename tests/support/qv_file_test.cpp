@@ -8,6 +8,7 @@
 #include "platform/win/files.h"
 #include "support/File.h"
 #include "support/Qv_file.h"
+#include "tests/support/string_lists.h"
 #include "tests/testsupport/testsupport.h"
 
 namespace {
@@ -17,19 +18,8 @@ using platform::files::Op;
 const char kIdent[] = "\x04TRQ Setup File\x04";
 constexpr int kCode = 104 << 4;
 
-// A writer's list: NUL-separated strings and a closing NUL.
-std::string list(const std::vector<std::string> &lines) {
-  std::string s;
-  for (const auto &l : lines) s += l + '\0';
-  return s + '\0';
-}
-
-// The strings of a reader's list.
-std::vector<std::string> strings(const std::vector<char> &buf) {
-  std::vector<std::string> out;
-  for (size_t i = 0; i < buf.size() && buf[i] != '\0'; i += out.back().size() + 1) out.emplace_back(&buf[i]);
-  return out;
-}
+using testsupport::list;
+using testsupport::strings;
 
 // Makes the header's words sum to 0x55AA again after a change.
 void fix_checksum(std::string &b) {
