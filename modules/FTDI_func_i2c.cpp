@@ -269,6 +269,10 @@ int write_register_word(int dev, int reg, uint16_t word) {
   TRY(SetI2CStop(dev));
   return 0;
 }
+
+uint16_t with_bit(uint16_t word, int bit, short state) {
+  return state ? static_cast<uint16_t>(word | 1u << bit) : static_cast<uint16_t>(word & ~(1u << bit));
+}
 }  // namespace
 
 int KMV_set_register(int dev, int reg, unsigned short value) {
@@ -286,9 +290,7 @@ int KMV_set_register(int dev, int reg, unsigned short value) {
 
 int KMV_set_bit_in_register(int dev, int reg, int bit, short state) {
   if (!valid_dev(dev) || reg < 0 || reg > 3 || bit < 0 || bit > 15) return -1;
-  uint16_t v = kmv_regdata[dev][reg];
-  v = state ? static_cast<uint16_t>(v | 1u << bit) : static_cast<uint16_t>(v & ~(1u << bit));
-  return KMV_set_register(dev, reg, v);
+  return KMV_set_register(dev, reg, with_bit(kmv_regdata[dev][reg], bit, state));
 }
 
 int KMV_get_register(int dev, int reg, unsigned short *value) {
@@ -503,9 +505,7 @@ int VAJ_set_register(int dev, int reg, unsigned short value) {
 
 int VAJ_set_bit_in_register(int dev, int reg, int bit, short state) {
   if (!valid_dev(dev) || reg < 0 || reg > 1 || bit < 0 || bit > 15) return -1;
-  uint16_t v = vaj_regdata[dev][reg];
-  v = state ? static_cast<uint16_t>(v | 1u << bit) : static_cast<uint16_t>(v & ~(1u << bit));
-  return VAJ_set_register(dev, reg, v);
+  return VAJ_set_register(dev, reg, with_bit(vaj_regdata[dev][reg], bit, state));
 }
 
 int VAJ_get_register(int dev, int reg, unsigned short *value) {
