@@ -405,20 +405,29 @@ int write_i2c_bytes(int dev, unsigned short address, int count, const unsigned c
   return 0;
 }
 
-int KMV_ReadUserEEP(int dev, unsigned char *buf, unsigned short address, int count, int *done, int open) {
-  if (!valid_dev(dev)) return -1;
-  if (!eeprom_range_ok(address, count)) return -4;
-  if (TRQ_mode) return 0;
-  if (!buf || QV_FTDI_Type[dev] != 5) return -1;
+namespace {
+// The module EEPROM of a device with the given module digit; a closed device
+// is opened for the read (when allowed) and closed again.
+int read_module_eeprom(int dev, int digit, bool may_open, unsigned char *buf, unsigned short address, int count,
+                       int *done) {
+  if (!buf || QV_FTDI_Type[dev] != digit) return -1;
   bool opened_here = false;
   if (!FTDIHandle[dev]) {
-    if (!open) return -1;
+    if (!may_open) return -1;
     TRY(OpenDevice(dev, 1));
     opened_here = true;
   }
   const int r = eeprom_read(dev, buf, address, count, done);
   if (opened_here) CloseDevice(dev);
   return r;
+}
+}  // namespace
+
+int KMV_ReadUserEEP(int dev, unsigned char *buf, unsigned short address, int count, int *done, int open) {
+  if (!valid_dev(dev)) return -1;
+  if (!eeprom_range_ok(address, count)) return -4;
+  if (TRQ_mode) return 0;
+  return read_module_eeprom(dev, 5, open != 0, buf, address, count, done);
 }
 
 int KMV_WriteUserEEP(int dev, const unsigned char *data, unsigned short address, int count) {
@@ -533,15 +542,7 @@ int VAJ_ReadUserEEP(int dev, unsigned char *buf, unsigned short address, int cou
   if (!valid_dev(dev)) return -1;
   if (!eeprom_range_ok(address, count)) return -4;
   if (VAJ_mode) return 0;
-  if (!buf || QV_FTDI_Type[dev] != 6) return -1;
-  bool opened_here = false;
-  if (!FTDIHandle[dev]) {
-    TRY(OpenDevice(dev, 1));
-    opened_here = true;
-  }
-  const int r = eeprom_read(dev, buf, address, count, done);
-  if (opened_here) CloseDevice(dev);
-  return r;
+  return read_module_eeprom(dev, 6, true, buf, address, count, done);
 }
 
 int VAJ_WriteUserEEP(int dev, const unsigned char *data, unsigned short address, int count) {
