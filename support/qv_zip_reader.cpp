@@ -228,6 +228,7 @@ struct Inflater {
 // Inflates one raw deflate stream from feed into out, up to the stream's end;
 // *used receives the compressed bytes it took.
 int inflate_stream(Feed &feed, const Sink &out, uint64_t *used) {
+  const uint64_t start = feed.pos;
   Inflater inf;
   const int ir = inflateInit2(&inf.zs, -MAX_WBITS);
   if (ir != Z_OK) return ir == Z_MEM_ERROR ? ZIP_ERR_NOMEM : ZIP_ERR_ARGS;
@@ -256,7 +257,8 @@ int inflate_stream(Feed &feed, const Sink &out, uint64_t *used) {
     }
     end = ret == Z_STREAM_END;
   }
-  *used = zs.total_in;
+  // Counted here: zlib's own count is 32 bits wide in the 32-bit build.
+  *used = feed.pos - start - zs.avail_in;
   return ZIP_OK;
 }
 
