@@ -156,7 +156,9 @@ struct UnzipEntryW {
 int UnzipOpenFileA(UnzipHandle *out, const char *path, const char *password);
 int UnzipOpenFileW(UnzipHandle *out, const wchar_t *path, const char *password);
 // A gzip file: one entry, named after the stream's stored name (or the file's
-// name without ".gz").
+// name without ".gz"). The entry is the first member; opening inflates it once
+// to find its trailer, and bytes after the member are passed over. A damaged
+// member opens with the size of what it yields before the damage.
 int UnzipOpenFileRawA(UnzipHandle *out, const char *path, const char *password);
 int UnzipOpenFileRawW(UnzipHandle *out, const wchar_t *path, const char *password);
 int UnzipOpenHandle(UnzipHandle *out, int handle, const char *password);

@@ -193,6 +193,75 @@ int parse_zip(QvUnzipReader *r) {
   return ZIP_OK;
 }
 
+using Sink = std::function<int(const uint8_t *, size_t)>;
+
+// The stored bytes of an entry, piece by piece, decrypted when a cipher is given.
+struct Feed {
+  const QvUnzipReader *r;
+  uint64_t pos;
+  uint64_t left;
+  ZipCipher *cipher = nullptr;
+  std::vector<uint8_t> in = std::vector<uint8_t>(kInPiece);
+
+  // The next piece into in; *n is 0 at the end.
+  bool next(size_t *n) {
+    *n = static_cast<size_t>(std::min<uint64_t>(in.size(), left));
+    if (*n == 0) return true;
+    if (!read_at(r, pos, in.data(), *n)) return false;
+    if (cipher != nullptr)
+      for (size_t i = 0; i < *n; ++i) in[i] = cipher->decrypt(in[i]);
+    pos += *n;
+    left -= *n;
+    return true;
+  }
+};
+
+// Ends an inflate stream on every path.
+struct Inflater {
+  z_stream zs{};
+  bool live = false;
+  ~Inflater() {
+    if (live) inflateEnd(&zs);
+  }
+};
+
+// Inflates one raw deflate stream from feed into out, up to the stream's end;
+// *used receives the compressed bytes it took.
+int inflate_stream(Feed &feed, const Sink &out, uint64_t *used) {
+  const uint64_t start = feed.pos;
+  Inflater inf;
+  const int ir = inflateInit2(&inf.zs, -MAX_WBITS);
+  if (ir != Z_OK) return ir == Z_MEM_ERROR ? ZIP_ERR_NOMEM : ZIP_ERR_ARGS;
+  inf.live = true;
+  z_stream &zs = inf.zs;
+  std::vector<uint8_t> buf(kOutPiece);
+  for (bool end = false; !end;) {
+    if (zs.avail_in == 0) {
+      size_t n = 0;
+      if (!feed.next(&n)) return ZIP_ERR_READ;
+      zs.next_in = feed.in.data();
+      zs.avail_in = static_cast<uInt>(n);
+    }
+    const bool no_more = zs.avail_in == 0;
+    zs.next_out = buf.data();
+    zs.avail_out = static_cast<uInt>(buf.size());
+    const int ret = inflate(&zs, Z_NO_FLUSH);
+    if (ret == Z_MEM_ERROR) return ZIP_ERR_NOMEM;
+    if (ret != Z_OK && ret != Z_STREAM_END && ret != Z_BUF_ERROR) return ZIP_ERR_CORRUPT;
+    const size_t produced = buf.size() - zs.avail_out;
+    // Input used up without the stream's end: a truncated entry.
+    if (ret != Z_STREAM_END && produced == 0 && no_more) return ZIP_ERR_CORRUPT;
+    if (produced > 0) {
+      const int code = out(buf.data(), produced);
+      if (code != ZIP_OK) return code;
+    }
+    end = ret == Z_STREAM_END;
+  }
+  // Counted here: zlib's own count is 32 bits wide in the 32-bit build.
+  *used = feed.pos - start - zs.avail_in;
+  return ZIP_OK;
+}
+
 // A NUL-terminated field of a gzip header from *pos, inside limit; *pos moves
 // behind its NUL.
 bool gzip_string(const QvUnzipReader *r, uint64_t *pos, uint64_t limit, std::string *out) {
@@ -232,15 +301,35 @@ int parse_gzip(QvUnzipReader *r, const std::string &fallback_name) {
   if ((flg & kGzipFComment) != 0 && !gzip_string(r, &pos, limit, nullptr)) return ZIP_ERR_CORRUPT;
   if ((flg & kGzipFHcrc) != 0) pos += 2;
   if (pos > limit) return ZIP_ERR_CORRUPT;
-  std::array<uint8_t, kGzipTrailer> t{};
-  if (!read_at(r, limit, t.data(), t.size())) return ZIP_ERR_READ;
   Entry e;
   e.name = clean_name((flg & kGzipFName) != 0 ? name : fallback_name);
   e.method = kMethodDeflated;
-  e.crc = get32(t.data());
-  e.usize = get32(t.data() + 4);
-  e.csize = limit - pos;
   e.data_offset = pos;
+  // The member's trailer lies where its deflated data ends, which only
+  // inflating finds: bytes after the member must not be taken for it.
+  Feed feed{r, pos, static_cast<uint64_t>(r->size) - pos};
+  uint64_t produced = 0, used = 0;
+  const int walked = inflate_stream(
+      feed,
+      [&produced](const uint8_t *, size_t n) {
+        produced += n;
+        return ZIP_OK;
+      },
+      &used);
+  if (walked != ZIP_OK && walked != ZIP_ERR_CORRUPT) return walked;
+  std::array<uint8_t, kGzipTrailer> t{};
+  if (walked == ZIP_OK && read_at(r, pos + used, t.data(), t.size())) {
+    e.crc = get32(t.data());
+    // The trailer holds the size modulo 2^32; the count is the size itself.
+    const uint32_t isize = get32(t.data() + 4);
+    e.usize = static_cast<uint32_t>(produced) == isize ? produced : isize;
+    e.csize = used;
+  } else {
+    // A damaged member opens all the same: its sound start can be extracted
+    // before the extraction reports the damage.
+    e.usize = produced;
+    e.csize = static_cast<uint64_t>(r->size) - pos;
+  }
   e.mtime = get32(h.data() + 4);
   e.attributes = 0x20;
   dos_stamp(e.mtime, &e.dos_time, &e.dos_date);
@@ -317,17 +406,6 @@ int open_buffer(UnzipHandle *out, const void *memory, size_t length, const char 
   return open_common(out, r, gzip, password, "");
 }
 
-using Sink = std::function<int(const uint8_t *, size_t)>;
-
-// Ends an inflate stream on every path.
-struct Inflater {
-  z_stream zs{};
-  bool live = false;
-  ~Inflater() {
-    if (live) inflateEnd(&zs);
-  }
-};
-
 bool is_folder(const Entry &e) { return !e.name.empty() && e.name.back() == '/' && e.usize == 0; }
 
 // Extracts one entry into sink, piece by piece.
@@ -369,7 +447,7 @@ int read_entry(QvUnzipReader *r, const Entry &e, const Sink &sink) {
   auto emit = [&](const uint8_t *p, size_t n) -> int {
     if (n == 0) return ZIP_OK;
     total += n;
-    if (!r->gzip && total > e.usize) return ZIP_ERR_CORRUPT;  // more than the directory says
+    if (total > e.usize) return ZIP_ERR_CORRUPT;  // more than the entry's size
     crc = crc32_z(crc, p, n);
     const int code = sink(p, n);
     if (code != ZIP_OK) return code;
@@ -378,62 +456,22 @@ int read_entry(QvUnzipReader *r, const Entry &e, const Sink &sink) {
     return load_abort != 0 ? ZIP_ERR_ABORT : ZIP_OK;
   };
 
-  std::vector<uint8_t> in(kInPiece);
-  uint64_t pos = data;
-  uint64_t left = avail;
-  auto fill = [&](size_t *n) {
-    *n = static_cast<size_t>(std::min<uint64_t>(in.size(), left));
-    if (*n == 0) return true;
-    if (!read_at(r, pos, in.data(), *n)) return false;
-    if (encrypted)
-      for (size_t i = 0; i < *n; ++i) in[i] = cipher.decrypt(in[i]);
-    pos += *n;
-    left -= *n;
-    return true;
-  };
-
+  Feed feed{r, data, avail, encrypted ? &cipher : nullptr};
   if (e.method == kMethodStored) {
-    while (left > 0) {
-      size_t n = 0;
-      if (!fill(&n)) return ZIP_ERR_READ;
-      const int code = emit(in.data(), n);
+    for (size_t n = 1; n > 0;) {
+      if (!feed.next(&n)) return ZIP_ERR_READ;
+      const int code = emit(feed.in.data(), n);
       if (code != ZIP_OK) return code;
     }
   } else {
-    Inflater inf;
-    const int ir = inflateInit2(&inf.zs, -MAX_WBITS);
-    if (ir != Z_OK) return ir == Z_MEM_ERROR ? ZIP_ERR_NOMEM : ZIP_ERR_ARGS;
-    inf.live = true;
-    z_stream &zs = inf.zs;
-    std::vector<uint8_t> out(kOutPiece);
-    for (bool end = false; !end;) {
-      if (zs.avail_in == 0) {
-        size_t n = 0;
-        if (!fill(&n)) return ZIP_ERR_READ;
-        zs.next_in = in.data();
-        zs.avail_in = static_cast<uInt>(n);
-      }
-      const bool no_more = zs.avail_in == 0;
-      zs.next_out = out.data();
-      zs.avail_out = static_cast<uInt>(out.size());
-      const int ret = inflate(&zs, Z_NO_FLUSH);
-      if (ret == Z_MEM_ERROR) return ZIP_ERR_NOMEM;
-      if (ret != Z_OK && ret != Z_STREAM_END && ret != Z_BUF_ERROR) return ZIP_ERR_CORRUPT;
-      const size_t produced = out.size() - zs.avail_out;
-      // Input used up without the stream's end: a truncated entry.
-      if (ret != Z_STREAM_END && produced == 0 && no_more) return ZIP_ERR_CORRUPT;
-      const int code = emit(out.data(), produced);
-      if (code != ZIP_OK) return code;
-      end = ret == Z_STREAM_END;
-    }
+    uint64_t used = 0;
+    if (const int code = inflate_stream(feed, emit, &used); code != ZIP_OK) return code;
     if (r->gzip) {
       // The member's trailer follows its deflated data.
       std::array<uint8_t, kGzipTrailer> t{};
-      if (!read_at(r, data + zs.total_in, t.data(), t.size())) return ZIP_ERR_CORRUPT;
+      if (!read_at(r, data + used, t.data(), t.size())) return ZIP_ERR_CORRUPT;
       if (get32(t.data()) != static_cast<uint32_t>(crc) || get32(t.data() + 4) != static_cast<uint32_t>(total))
         return ZIP_ERR_CORRUPT;
-      LoadPartDone = 1;
-      return ZIP_OK;
     }
   }
   if (total != e.usize || static_cast<uint32_t>(crc) != e.crc) return ZIP_ERR_CORRUPT;

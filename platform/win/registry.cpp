@@ -418,9 +418,37 @@ bool write_all(int fd, const std::string &s) {
   return true;
 }
 
+// Temporaries are named <file>.tmp.XXXXXX, the X's mkstemp's letters and
+// digits: a name no person gives a copy of their own.
+constexpr std::string_view kTempMark = ".tmp.";
+constexpr size_t kTempRandom = 6;
+
+bool is_temp_of(std::string_view name, std::string_view file) {
+  if (name.size() != file.size() + kTempMark.size() + kTempRandom) return false;
+  if (name.substr(0, file.size()) != file || name.substr(file.size(), kTempMark.size()) != kTempMark) return false;
+  for (const char c : name.substr(name.size() - kTempRandom))
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+  return true;
+}
+
+// Removes the temporaries that killed writes left beside a hive. Writers make
+// their temporaries only while they hold the hive's lock, so under that lock
+// none of them is still being written.
+void clear_leftovers(const std::string &dir, const std::string &hive_name) {
+  const std::string damaged = hive_name + ".damaged";
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::error_code type_ec;
+    if ((is_temp_of(name, hive_name) || is_temp_of(name, damaged)) &&
+        std::filesystem::is_regular_file(it->symlink_status(type_ec)))
+      ::unlink(it->path().c_str());
+  }
+}
+
 // Replaces path by text: a temporary file beside it, synced, then renamed.
 bool replace_file(const std::string &dir, const std::string &path, const std::string &text, mode_t mode) {
-  std::string tmp = path + ".XXXXXX";
+  std::string tmp = path + std::string(kTempMark) + std::string(kTempRandom, 'X');
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, text) && ::fsync(fd) == 0;
@@ -472,6 +500,7 @@ int change(HKEY root, const std::function<void(Hive &)> &edit) {
   const std::string path = hive_file(root);
   const Lock lock(path + ".lock");
   if (!lock.held()) return REG_ERR_CANT_OPEN_KEY;
+  clear_leftovers(dir, std::filesystem::path(path).filename().string());
   Hive h;
   if (const int r = read_hive(root, &h); r != 0) return r;
   if (h.damaged) {

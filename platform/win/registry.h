@@ -10,8 +10,10 @@
 // key and value names compare without regard to case and keep the case they
 // were first written in. A write creates the key and its parents. Every write
 // re-reads the file under a lock (<file>.lock), changes it and replaces it
-// atomically (a temporary file, then rename), so a killed program leaves the
-// old or the new file and two programs never lose each other's values.
+// atomically (a temporary file <file>.tmp.XXXXXX, then rename), so a killed
+// program leaves the old or the new file and two programs never lose each
+// other's values. The temporary a killed write leaves is removed by the next
+// write, under the lock.
 //
 // File format, one line each:
 //   ; comment                      (the writer puts one at the top)

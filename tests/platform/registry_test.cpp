@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +14,7 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,6 +38,12 @@ class Registry : public ::testing::Test {
   std::string user_file() const { return dir.file("user.reg"); }
   std::string text() const { return testsupport::read_file(user_file()); }
   void write_user_file(const std::string &content) const { dir.write("user.reg", content); }
+  // The names in the registry folder.
+  std::set<std::string> names() const {
+    std::set<std::string> out;
+    for (const auto &e : std::filesystem::directory_iterator(dir.path())) out.insert(e.path().filename().string());
+    return out;
+  }
   std::string read_string(const char *key, const char *name, int *result) const {
     char buf[300] = "unchanged";
     uint32_t size = 0;
@@ -301,9 +310,7 @@ TEST_F(Registry, WritesReplaceTheFileAndLeaveNothingBehind) {
   // The old file was replaced, not rewritten in place.
   EXPECT_NE(testsupport::read_file(before).find("\"old\""), std::string::npos);
   EXPECT_NE(text().find("\"new\""), std::string::npos);
-  std::set<std::string> names;
-  for (const auto &e : std::filesystem::directory_iterator(dir.path())) names.insert(e.path().filename().string());
-  EXPECT_EQ(names, (std::set<std::string>{"before.reg", "user.reg", "user.reg.lock"}));
+  EXPECT_EQ(names(), (std::set<std::string>{"before.reg", "user.reg", "user.reg.lock"}));
 
   // A hive whose file cannot be read is neither read nor overwritten.
   std::filesystem::remove(user_file());
@@ -313,6 +320,88 @@ TEST_F(Registry, WritesReplaceTheFileAndLeaveNothingBehind) {
   EXPECT_EQ(r, REG_ERR_CANT_OPEN_KEY);
   EXPECT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "A", "x"), REG_ERR_CANT_OPEN_KEY);
   EXPECT_TRUE(std::filesystem::is_directory(user_file()));
+}
+
+// A write clears the temporaries a killed write of the same hive left, and
+// nothing a person or the other hive may have put beside it.
+TEST_F(Registry, AWriteClearsWhatKilledWritesOfItsHiveLeft) {
+  const std::vector<std::string> cleared = {"user.reg.tmp.Ab12Cd", "user.reg.damaged.tmp.xY98zz"};
+  const std::vector<std::string> kept = {
+      "user.reg.backup",        "user.reg.damaged",        "user.reg.tmp.Ab12C",  "user.reg.tmp.Ab12Cd7",
+      "user.reg.tmp.Ab-2Cd",    "xuser.reg.tmp.Ab12Cd",    "user.reg.old.Ab12Cd", "machine.reg.tmp.Mn34Op",
+  };
+  for (const auto &n : cleared) dir.write(n, "cut");
+  for (const auto &n : kept) dir.write(n, "keep");
+  std::filesystem::create_directory(dir.file("user.reg.tmp.Qw56Er"));
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "A", "x"), 0);
+  std::set<std::string> expected(kept.begin(), kept.end());
+  expected.insert({"user.reg", "user.reg.lock", "user.reg.tmp.Qw56Er"});
+  EXPECT_EQ(names(), expected);
+  for (const auto &n : kept) EXPECT_EQ(testsupport::read_file(dir.file(n)), "keep") << n;
+
+  // The machine hive's writes clear its own.
+  ASSERT_EQ(RegWriteString(HKEY_LOCAL_MACHINE, kKey, "A", "x"), 0);
+  EXPECT_EQ(names().count("machine.reg.tmp.Mn34Op"), 0u);
+  EXPECT_EQ(names().count("user.reg.backup"), 1u);
+}
+
+// Writers killed at random moments (bounded in count and time), and one that
+// its file-size limit surely stops inside its temporary file: whatever the
+// timing, the next ordinary write leaves only the hive and its lock.
+TEST_F(Registry, KilledWritersLeaveNothingAfterTheNextWrite) {
+  const std::string padding(250, 'p');  // a longer write, more moments inside it
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "Padding", padding.c_str()), 0);
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> delay_us(0, 3000);
+  auto writer = [](const char *name) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      alarm(20);  // a writer nobody kills ends all the same
+      for (uint32_t i = 0;; ++i)
+        if (RegWriteULong(HKEY_CURRENT_USER, kKey, name, i) != 0) _exit(1);
+    }
+    return pid;
+  };
+  constexpr int kRounds = 12;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::array<pid_t, 2> pids = {writer("A"), writer("B")};
+    for (const pid_t pid : pids) {
+      ASSERT_GT(pid, 0);
+      usleep(static_cast<useconds_t>(delay_us(rng)));
+      kill(pid, SIGKILL);
+    }
+    for (const pid_t pid : pids) {
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    }
+  }
+
+  const pid_t cut = fork();
+  ASSERT_GE(cut, 0);
+  if (cut == 0) {
+    prctl(PR_SET_DUMPABLE, 0);  // no core file for the signal below
+    const rlimit no_core{0, 0}, small{64, 64};
+    setrlimit(RLIMIT_CORE, &no_core);
+    signal(SIGXFSZ, SIG_DFL);
+    setrlimit(RLIMIT_FSIZE, &small);
+    RegWriteString(HKEY_CURRENT_USER, kKey, "Cut", "x");
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(cut, &status, 0), cut);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+  EXPECT_GT(names().size(), 2u) << "the stopped writer's temporary";
+
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "After", "done"), 0);
+  EXPECT_EQ(names(), (std::set<std::string>{"user.reg", "user.reg.lock"}));
+  int r = 0;
+  EXPECT_EQ(read_string(kKey, "After", &r), "done");
+  EXPECT_EQ(read_string(kKey, "Padding", &r), padding);
+  read_string(kKey, "Cut", &r);
+  EXPECT_EQ(r, REG_ERR_NO_VALUE);
 }
 
 // Two processes write different values at the same moment: both keep theirs.

@@ -249,4 +249,40 @@ TEST_F(ZipInterop, GzipStreamsMadeByGzipAreReadHere) {
   EXPECT_EQ(testsupport::read_file(dir.file("x/noname.dat")), data);
 }
 
+
+// Bytes after the member are not its trailer: the entry's size and data are
+// what gzip -dc makes of the same file.
+TEST_F(ZipInterop, GzipMemberFollowedByOtherBytesReadsAsGzipDoes) {
+  REQUIRE_TOOL("gzip");
+  const std::string noisy = "J" + noise(3000);  // no second member's magic
+  const std::vector<std::pair<const char *, std::string>> tails = {
+      {"a size of 4096", std::string("\x00\x10\x00\x00", 4)},
+      {"one zero", std::string(1, '\0')},
+      {"a trailer's worth of zeros", std::string(8, '\0')},
+      {"a false trailer", std::string("\x12\x34\x56\x78\x05\x00\x00\x00", 8)},
+      {"text", "trailing text\n"},
+      {"noise", noisy},
+  };
+  for (const size_t size : {size_t{0}, size_t{1000}, size_t{10000}}) {
+    const std::string src = dir.write("m.txt", sample(size, 5));
+    const std::string member = dir.file("m.gz");
+    ASSERT_EQ(run("gzip -n -c " + q(src) + " > " + q(member)).status, 0);
+    for (const auto &[what, tail] : tails) {
+      const std::string where = std::string(what) + " after " + std::to_string(size) + " bytes";
+      const std::string gz = dir.write("t.gz", testsupport::read_file(member) + tail);
+      const Result ref = run("gzip -dc " + q(gz));
+      ASSERT_TRUE(ref.status == 0 || ref.status == 2) << where;  // 2: a warning on the trailing bytes
+      UnzipHandle u = nullptr;
+      ASSERT_EQ(UnzipOpenFileRawA(&u, gz.c_str(), nullptr), ZIP_OK) << where;
+      UnzipEntry e{};
+      EXPECT_EQ(UnzipGetItemA(u, &e), ZIP_OK) << where;
+      EXPECT_EQ(e.uncompressed_size, static_cast<int64_t>(ref.out.size())) << where;
+      std::string out(ref.out.size(), '\0');
+      EXPECT_EQ(UnzipItemToBuffer(u, out.data(), out.size(), &e), ZIP_OK) << where;
+      EXPECT_EQ(out, ref.out) << where;
+      UnzipClose(u);
+    }
+  }
+}
+
 }  // namespace

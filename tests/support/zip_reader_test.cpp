@@ -431,6 +431,24 @@ TEST_F(ZipReader, GzipHeadersAndTrailers) {
   }
 }
 
+// A member cut inside its deflated data opens with the size of what can be
+// recovered; the extraction gives that much, then the damage.
+TEST_F(ZipReader, CutGzipMemberGivesItsSoundStartThenCorrupt) {
+  const std::string data = sample(200000, 9);
+  const std::string whole = gzip_member(data, 0x00, "");
+  const std::string cut = whole.substr(0, whole.size() / 2);
+  UnzipHandle u = nullptr;
+  ASSERT_EQ(UnzipOpenBufferRaw(&u, cut.data(), cut.size(), nullptr), ZIP_OK);
+  UnzipEntry e{};
+  ASSERT_EQ(UnzipGetItemA(u, &e), ZIP_OK);
+  ASSERT_GT(e.uncompressed_size, 0);
+  ASSERT_LT(e.uncompressed_size, static_cast<int64_t>(data.size()));
+  std::string out(static_cast<size_t>(e.uncompressed_size), '#');
+  EXPECT_EQ(UnzipItemToBuffer(u, out.data(), out.size(), &e), ZIP_ERR_CORRUPT);
+  EXPECT_EQ(out, data.substr(0, out.size()));
+  UnzipClose(u);
+}
+
 TEST_F(ZipReader, FilesAndHandlesAsSources) {
   const std::string data = sample(70000);
   const std::string path = dir.write("a.zip", archive({{"x.txt", data}}));
