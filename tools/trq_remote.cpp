@@ -121,6 +121,6 @@ int main(int argc, char **argv) {
     return report(r, service, seconds);
   const int r = load ? ClientDDEWrite(handle, "File_Name", DDE_TEXT, file.data(), file.size(), timeout)
                      : ClientDDEExecute(handle, "Quit", timeout);
-  if (r == 0 || r != DDE_ERR_CONVERSATION_ENDED) DisconnectFromDDEServer(handle);
+  if (r != DDE_ERR_CONVERSATION_ENDED) DisconnectFromDDEServer(handle);
   return r == 0 ? ok : report(r, service, seconds);
 }
