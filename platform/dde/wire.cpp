@@ -54,9 +54,12 @@ bool Reader::feed(const std::uint8_t *bytes, std::size_t size) {
       if (have_ == sizeof(Header)) {
         std::memcpy(&frame_.header, head_, sizeof(Header));
         const Header &h = frame_.header;
-        if (!(replies_ ? valid_reply(h) : valid_request(h))) failed_ = true;
-        frame_.item.reserve(h.item_len);
-        frame_.data.reserve(h.data_len);
+        if (!(replies_ ? valid_reply(h) : valid_request(h))) {
+          failed_ = true;  // before its lengths are trusted with memory
+        } else {
+          frame_.item.reserve(h.item_len);
+          frame_.data.reserve(h.data_len);
+        }
       }
     } else {
       const std::size_t at = have_ - sizeof(Header);
