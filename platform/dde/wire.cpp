@@ -14,7 +14,7 @@ std::vector<std::uint8_t> encode(const Header &header, std::string_view item, co
   h.data_len = static_cast<std::uint32_t>(size);
   std::vector<std::uint8_t> out(sizeof h + item.size() + size);
   std::memcpy(out.data(), &h, sizeof h);
-  std::memcpy(out.data() + sizeof h, item.data(), item.size());
+  if (!item.empty()) std::memcpy(out.data() + sizeof h, item.data(), item.size());
   if (size > 0) std::memcpy(out.data() + sizeof h + item.size(), data, size);
   return out;
 }
