@@ -18,6 +18,7 @@ struct FdWatch {
   int fd = -1;
   FdCallback callback;
   bool running = false;
+  bool when_idle = false;  // only from RunUserInterface, no callback running
 };
 
 struct Drop {
@@ -50,6 +51,7 @@ struct State {
   std::vector<FdWatch> fds;
   int next_fd_id = 1;
   std::vector<RunLevel> runs;
+  int callback_depth = 0;  // callbacks running now, nested ones included
   int modal_boxes = 0;  // message boxes shown by a view
   unsigned long dispatched = 0;
   std::vector<model::Monitor> monitors;

@@ -37,6 +37,14 @@ void log_result(std::size_t index, unsigned long generation, int result) {
   if (s.log_generation == generation && index < s.log.size()) s.log[index].result = result;
 }
 
+// Counts the callbacks running, so that idle-only descriptors wait for them.
+struct InCallback {
+  InCallback() { ++state().callback_depth; }
+  ~InCallback() { --state().callback_depth; }
+  InCallback(const InCallback &) = delete;
+  InCallback &operator=(const InCallback &) = delete;
+};
+
 void after_dispatch() {
   State &s = state();
   ++s.dispatched;
@@ -69,7 +77,11 @@ int deliver_ctrl(int p, int c, int event, int d1, int d2) {
   void *data = cc->callback_data;
   const unsigned long gen = state().log_generation;
   const std::size_t at = log_event(p, c, event, d1, d2);
-  const int r = cb ? cb(p, c, event, data, d1, d2) : 0;
+  int r = 0;
+  if (cb) {
+    const InCallback busy;
+    r = cb(p, c, event, data, d1, d2);
+  }
   log_result(at, gen, r);
   if (event == EVENT_COMMIT) {
     auto &q = state().user_events;
@@ -87,7 +99,11 @@ int deliver_panel(int p, int event, int d1, int d2) {
   void *data = pp->callback_data;
   const unsigned long gen = state().log_generation;
   const std::size_t at = log_event(p, 0, event, d1, d2);
-  const int r = cb ? cb(p, event, data, d1, d2) : 0;
+  int r = 0;
+  if (cb) {
+    const InCallback busy;
+    r = cb(p, event, data, d1, d2);
+  }
   log_result(at, gen, r);
   after_dispatch();
   return r;
@@ -99,7 +115,11 @@ int deliver_menu(int bar, int item, int p) {
   if (mi == nullptr) return 0;
   const MenuCallbackPtr cb = mi->callback;
   void *data = mi->callback_data;
-  const int r = cb ? cb(bar, item, data, p) : 0;
+  int r = 0;
+  if (cb) {
+    const InCallback busy;
+    r = cb(bar, item, data, p);
+  }
   after_dispatch();
   return r;
 }
@@ -489,10 +509,15 @@ bool earliest_timer(double *due, int *p, int *c) {
   return found;
 }
 
+bool may_run(const detail::FdWatch &w) {
+  const State &s = state();
+  return !w.running && (!w.when_idle || (s.callback_depth == 0 && !s.runs.empty()));
+}
+
 std::vector<int> watched_fds() {
   std::vector<int> out;
   for (const detail::FdWatch &w : state().fds)
-    if (!w.running) out.push_back(w.fd);
+    if (may_run(w)) out.push_back(w.fd);
   return out;
 }
 
@@ -502,7 +527,7 @@ bool poll_fds(int timeout_ms) {
   std::vector<pollfd> set;
   std::vector<int> ids;
   for (const detail::FdWatch &w : s.fds) {
-    if (w.running) continue;
+    if (!may_run(w)) continue;
     set.push_back(pollfd{w.fd, POLLIN, 0});
     ids.push_back(w.id);
   }
@@ -518,10 +543,14 @@ bool poll_fds(int timeout_ms) {
       s.fds.erase(it);
       continue;
     }
+    if (!may_run(*it)) continue;
     it->running = true;
     const FdCallback cb = it->callback;
     const int fd = it->fd;
-    cb(fd);
+    {
+      const detail::InCallback busy;
+      cb(fd);
+    }
     auto again = std::find_if(s.fds.begin(), s.fds.end(), [&](const detail::FdWatch &w) { return w.id == ids[i]; });
     if (again != s.fds.end()) again->running = false;
     ++s.dispatched;
@@ -598,11 +627,11 @@ Step step(bool may_block) {
 
 namespace platform::ui {
 
-int watch_fd(int fd, FdCallback callback) {
+int watch_fd(int fd, FdCallback callback, bool when_idle) {
   if (fd < 0 || !callback) return UIE_BAD_ARGUMENT;
   State &s = state();
   const int id = s.next_fd_id++;
-  s.fds.push_back(detail::FdWatch{id, fd, std::move(callback), false});
+  s.fds.push_back(detail::FdWatch{id, fd, std::move(callback), false, when_idle});
   if (s.view) s.view->wake();
   return id;
 }

@@ -216,8 +216,10 @@ void clear_callbacks();
 
 // Watches a file descriptor on the event loop: the callback runs on the loop
 // whenever the descriptor is readable (or hung up). Returns an id > 0.
+// when_idle: only RunUserInterface runs it, and only while no callback runs
+// (no modal loop inside one either); until then the descriptor waits unread.
 using FdCallback = std::function<void(int fd)>;
-int watch_fd(int fd, FdCallback callback);
+int watch_fd(int fd, FdCallback callback, bool when_idle = false);
 void unwatch_fd(int id);
 
 // Text of the last failure of a resource load (which file, panel, control, key).

@@ -434,6 +434,38 @@ TEST_F(UiLoop, WatchedDescriptorRunsOnTheLoop) {
   EXPECT_EQ(ui::watch_fd(-1, [](int) {}), UIE_BAD_ARGUMENT);
 }
 
+// A descriptor watched when idle waits while any callback runs (and its
+// modal loops), and outside RunUserInterface; then it is served.
+TEST_F(UiLoop, IdleWatchWaitsForRunningCallbacks) {
+  int busy[2], idle[2];
+  ASSERT_EQ(pipe(busy), 0);
+  ASSERT_EQ(pipe(idle), 0);
+  std::vector<std::string> order;
+  bool inside = false;
+  ui::watch_fd(idle[0], [&](int fd) {
+    char b;
+    (void)!read(fd, &b, 1);
+    order.push_back(inside ? "idle inside" : "idle");
+    QuitUserInterface(0);
+  }, true);
+  ui::watch_fd(busy[0], [&](int fd) {
+    char b;
+    (void)!read(fd, &b, 1);
+    inside = true;
+    ASSERT_EQ(write(idle[1], "x", 1), 1);
+    for (int i = 0; i < 3; ++i) ProcessSystemEvents();  // a modal loop of the callback
+    inside = false;
+    order.push_back("busy");
+  });
+  ASSERT_EQ(write(busy[1], "x", 1), 1);
+  ProcessSystemEvents();  // outside RunUserInterface: only the plain watch runs
+  EXPECT_EQ(order, std::vector<std::string>{"busy"});
+  headless::set_running(true);
+  EXPECT_EQ(RunUserInterface(), 0);
+  EXPECT_EQ(order, (std::vector<std::string>{"busy", "idle"}));
+  for (int fd : {busy[0], busy[1], idle[0], idle[1]}) close(fd);
+}
+
 TEST_F(UiLoop, PopupMenuAndMenuBar) {
   const int p = load_all();
   const int bar = LoadMenuBar(0, resource().c_str(), MB_MAIN);

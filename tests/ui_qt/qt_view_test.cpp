@@ -18,6 +18,9 @@
 #include <QUrl>
 #include <unistd.h>
 
+#include <thread>
+
+#include "platform/dde/dde.h"
 #include "platform/ui/model.h"
 #include "platform/ui_qt/qt_start.h"
 #include "platform/ui_qt/qt_view.h"
@@ -379,6 +382,46 @@ TEST_F(QtView, WatchedDescriptorWakesTheWait) {
   EXPECT_EQ(got, 'x');
   close(fds[0]);
   close(fds[1]);
+}
+
+// A DDE server is served by the Qt loop as by the headless one.
+TEST_F(QtView, DdeServerIsServedByTheQtLoop) {
+  load_all();
+  for (int h : ui::model::panel_handles())
+    if (const auto *pp = ui::model::find_panel(h))
+      for (const auto &c : pp->controls)
+        if (c.kind == ui::model::Kind::timer) SetCtrlAttribute(h, c.id, ATTR_ENABLED, 0);
+  testsupport::TempDir dir;
+  setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+  static std::vector<std::string> heard;
+  heard.clear();
+  ASSERT_EQ(RegisterDDEServer("KMV-USB",
+                              [](unsigned, char *, char *item, int type, int, int size, void *data, void *) {
+                                if (type == DDE_DATAREADY) heard.emplace_back(static_cast<char *>(data), size);
+                                if (type == DDE_EXECUTE) {
+                                  heard.emplace_back(item);
+                                  QuitUserInterface(0);
+                                }
+                                return 1;
+                              },
+                              nullptr),
+            0);
+  int r[3] = {-1, -1, -1};
+  std::thread client([&] {
+    int h = -1;
+    r[0] = ConnectToDDEServer(&h, "KMV-USB", "DDE Data Exchange", nullptr, nullptr);
+    r[1] = ClientDDEWrite(h, "File_Name", DDE_TEXT, "/a.set", 6, 5000);
+    r[2] = ClientDDEExecute(h, "Quit", 5000);
+    DisconnectFromDDEServer(h);
+  });
+  EXPECT_EQ(RunUserInterface(), 0);
+  client.join();
+  EXPECT_EQ(UnregisterDDEServer("KMV-USB"), 0);
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(r[0], 0);
+  EXPECT_EQ(r[1], 0);
+  EXPECT_EQ(r[2], 0);
+  EXPECT_EQ(heard, (std::vector<std::string>{"/a.set", "Quit"}));
 }
 
 TEST_F(QtView, PanelPictureIsSaved) {

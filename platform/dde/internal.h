@@ -1,0 +1,37 @@
+#pragma once
+// State shared by the files of the DDE library; not for its users.
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+
+namespace platform::dde::detail {
+
+// Conversation handles, unique in the process for servers and clients alike.
+unsigned int next_handle();
+
+// Keeps the reason of a failure for last_error_detail(); returns code.
+int fail(int code, const std::string &detail);
+void clear_error();
+
+// The user whose peers are let in (this process's user; tests may pretend another).
+uid_t owner_uid();
+void set_owner_uid(uid_t uid);
+// Whether the peer of a connected socket runs as the owner.
+bool peer_is_owner(int fd);
+
+// Creates the socket folder when missing and checks that it is the owner's
+// alone: 0 and the path, or a DDE_ERR_* code.
+int ensure_directory(std::string *path);
+// The socket folder, whether it exists or not.
+std::string directory();
+// File name (without folder and extension) of a service; "" when the name is unusable.
+std::string service_file(const char *service);
+
+// Milliseconds left until a deadline (0 when passed). Socket waits run on the
+// real clock even when tests run the program's clock virtually: the peer is real.
+using Deadline = std::chrono::steady_clock::time_point;
+Deadline deadline_in(unsigned int milliseconds);
+int ms_left(Deadline d);
+
+}  // namespace platform::dde::detail
