@@ -204,6 +204,8 @@ uint32_t FtdiDevice::write(const uint8_t *data, uint32_t count, uint32_t *writte
     for (uint32_t i = 0; i < n; ++i) feed(data[i]);
   } else if (mode_ == FT_BITMODE_ASYNC_BITBANG) {
     if (n > 0) latch_ = data[n - 1];
+    if (pin_observer_)
+      for (uint32_t i = 0; i < n; ++i) pin_observer_(static_cast<uint8_t>(data[i] & ~stuck_low_));
   } else if (responder_) {
     for (uint8_t b : responder_(bytes)) reply(b);
   }

@@ -124,6 +124,9 @@ class FtdiDevice {
   // Reset and bit-bang modes: answers to each write (a board behind the FIFO).
   using Responder = std::function<std::vector<uint8_t>(const std::vector<uint8_t> &written)>;
   void set_responder(Responder r) { responder_ = std::move(r); }
+  // Bit-bang: every byte the pins take, in order (a board wired to them).
+  using PinObserver = std::function<void(uint8_t pins)>;
+  void set_pin_observer(PinObserver o) { pin_observer_ = std::move(o); }
   // Bit-bang: pins stuck at 0.
   void set_stuck_low(uint8_t mask) { stuck_low_ = mask; }
 
@@ -198,6 +201,7 @@ class FtdiDevice {
   };
   std::vector<CallFault> call_faults_;
   Responder responder_;
+  PinObserver pin_observer_;
 
   DeviceStats stats_;
   std::vector<D2xxCall> calls_;
