@@ -290,14 +290,3 @@ int SetKmvLed2(int dev, int on) {
   if (FT_Read(h, &b, 1, &got) != FT_OK || got != 1) return 1;
   return b == value ? 0 : 1;
 }
-
-int WriteUserEEprom(int dev, int count, const char *data) {
-  FT_HANDLE h = handle_of(dev);
-  if (!h || !data || count <= 0) return -1;
-  DWORD size = 0;
-  if (FT_EE_UASize(h, &size) != FT_OK || static_cast<DWORD>(count) > size) return -1;
-  std::array<UCHAR, 256> buf{};
-  if (static_cast<size_t>(count) > buf.size()) return -1;
-  std::memcpy(buf.data(), data, static_cast<size_t>(count));
-  return static_cast<int>(FT_EE_UAWrite(h, buf.data(), static_cast<DWORD>(count)));
-}
