@@ -96,6 +96,10 @@ size_t LaserModule::params_wanted() const {
 }
 
 void LaserModule::take(uint8_t b) {
+  // A frame broken off for a while is given up: the next byte starts afresh.
+  const double now = platform::clock::now();
+  if (phase_ != Phase::Idle && now - last_byte_ > kFrameGap) phase_ = Phase::Idle;
+  last_byte_ = now;
   // Every byte is echoed at once.
   if (no_echo_ > 0) {
     --no_echo_;

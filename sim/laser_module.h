@@ -83,6 +83,8 @@ class LaserModule {
   std::vector<uint8_t> data_;
   uint16_t address_ = 0, count_ = 0;
   bool expect_data_ = false;
+  static constexpr double kFrameGap = 0.05;
+  double last_byte_ = 0.0;
   std::deque<std::pair<double, std::vector<uint8_t>>> scheduled_;  // replies due at a time
 
   std::array<uint16_t, 4> regs_{};
