@@ -100,6 +100,7 @@ void LaserModule::take(uint8_t b) {
   const double now = platform::clock::now();
   if (phase_ != Phase::Idle && now - last_byte_ > kFrameGap) phase_ = Phase::Idle;
   last_byte_ = now;
+  received_.push_back(b);
   // Every byte is echoed at once.
   if (no_echo_ > 0) {
     --no_echo_;

@@ -33,8 +33,10 @@ class LaserModule {
   uint16_t reg(int r) const { return regs_[r]; }
   uint16_t dac(int ch) const { return dacs_[ch]; }
   std::array<uint8_t, kEepromSize> &eeprom() { return eeprom_; }
-  // Letters of the commands taken, in order.
+  // Letters of the commands taken, in order, and every byte received.
   const std::string &commands() const { return commands_; }
+  const std::vector<uint8_t> &received() const { return received_; }
+  void clear_received() { received_.clear(); }
   int reinstalls() const { return reinstalls_; }
 
   // Faults.
@@ -91,6 +93,7 @@ class LaserModule {
   std::array<uint16_t, 12> dacs_{};
   std::array<uint8_t, kEepromSize> eeprom_{};
   std::string commands_;
+  std::vector<uint8_t> received_;
   int reinstalls_ = 0;
 
   int no_echo_ = 0;

@@ -84,6 +84,22 @@ TEST_F(LaserOpen, RegistersDacsAndRelaysReachTheBoard) {
   EXPECT_EQ(relays, 0x01);
 }
 
+TEST_F(LaserOpen, FramesOnTheWire) {
+  using Bytes = std::vector<uint8_t>;
+  laser().clear_received();
+  ASSERT_EQ(GOR_set_register(8, 1, 0x1234), 0);
+  // Query, the command letter, the parameters with their check, the query that confirms them.
+  EXPECT_EQ(laser().received(), (Bytes{0x55, 0x11, 0xEF, 0x55, 0x50, 0xB0, 0x01, 0x34, 0x12, 0x0E, 0x55, 0x11, 0xEF}));
+  laser().clear_received();
+  ASSERT_EQ(GOR_set_dac_chan(8, 2, 0x0ABC), 0);
+  // The board still reports the accepted parameters: its state is reset first.
+  EXPECT_EQ(laser().received(), (Bytes{0x55, 0x11, 0xEF, 0x55, 0x22, 0x00, 0xDE, 0x55, 0x41, 0xBF, 0x02, 0xBC, 0x0A,
+                                       0x8D, 0x55, 0x11, 0xEF}));
+  laser().clear_received();
+  ASSERT_EQ(send_state_cmd_to_ARD(5, 0x22, 1), 0);
+  EXPECT_EQ(laser().received(), (Bytes{0x55, 0x22, 0x01, 0xDD}));
+}
+
 TEST_F(LaserOpen, RefusalsByDeviceTypeAndRange) {
   unsigned short v = 0;
   EXPECT_EQ(GOR_set_register(9, 1, 1), -1000);

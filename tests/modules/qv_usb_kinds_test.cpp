@@ -114,6 +114,21 @@ TEST_F(ManagerKinds, BoardThatRefusesItsPortsIsNotLeftOpen) {
   EXPECT_EQ(usb_dev[0].connected, 0);
 }
 
+TEST_F(ManagerKinds, FurtherCommandStringBoard) {
+  sim::CommandBoard &b = bus_->add_command_board("CSB00001", sim::BoardOptions{"DLP-245SY Q&V2", 6, "CSB02"});
+  b.set_port(3, 0x5A);
+  EXPECT_EQ(QVUSB_find_devices(1), 0);  // no sync-delay box
+  EXPECT_EQ(usb_dev[0].kind, 2);
+  EXPECT_EQ(usb_found_count[2], 1);
+  ASSERT_EQ(QVUSB_connect_device(0), 0);
+  EXPECT_STREQ(Board_ID, "CSB02");
+  EXPECT_EQ(b.port(3), 0);  // every port starts at 0
+  float v = 0;
+  EXPECT_EQ(QVUSB_get_parameter(0, 0, &v), QVUSB_BAD_TYPE);
+  ASSERT_EQ(QVUSB_disconnect_device(0), 0);
+  EXPECT_EQ(DeviceOpened(0), 0);
+}
+
 TEST_F(ManagerKinds, SerialAdapterIsRecordedWithItsComPort) {
   bus_->add_device("FT000001", "FT232R USB UART").set_com_port(4);
   EXPECT_EQ(QVUSB_find_devices(3), 1);
