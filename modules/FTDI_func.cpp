@@ -208,7 +208,19 @@ int GetDeviceInfo(int dev, int *flags, unsigned int *type, unsigned int *id, cha
   return FT_OK;
 }
 
-int DeviceOpened(int dev) { return ftdi_number(dev) && FTDIHandle[dev] != nullptr ? 1 : 0; }
+namespace ftdi_serial {
+int open_port_device(int dev);
+int close_port_device(int dev);
+}  // namespace ftdi_serial
+
+namespace {
+bool serial_number(int dev) { return dev >= FTDI_MAX_DEVICES && dev <= ARD_LAST_DEVICE; }
+}  // namespace
+
+int DeviceOpened(int dev) {
+  if (serial_number(dev)) return COM_opened[dev - FTDI_MAX_DEVICES] ? 1 : 0;
+  return ftdi_number(dev) && FTDIHandle[dev] != nullptr ? 1 : 0;
+}
 
 int GetComPortNumber(int dev) {
   if (!ftdi_number(dev) || !FTDIHandle[dev]) return 0;
@@ -218,6 +230,7 @@ int GetComPortNumber(int dev) {
 }
 
 int CloseDevice(int dev) {
+  if (serial_number(dev)) return ftdi_serial::close_port_device(dev);
   if (!ftdi_number(dev) || !FTDIHandle[dev]) return -1;
   const FT_STATUS st = FT_Close(FTDIHandle[dev]);
   FTDIHandle[dev] = nullptr;
@@ -262,6 +275,7 @@ int probe_bitbang(int dev) {
 }  // namespace
 
 int OpenDevice(int dev, int keep) {
+  if (serial_number(dev)) return ftdi_serial::open_port_device(dev);
   if (!ftdi_number(dev)) return -1;
   if (FTDIHandle[dev]) CloseDevice(dev);
   FT_STATUS st = open_handle(dev);
@@ -366,8 +380,25 @@ int USB_GetBoardId(int dev, char *id) {
 
 // ---- the FTDI chip's user area ----
 
+namespace {
+constexpr int kLaserUserArea = 512;
+bool current_laser(int dev) {
+  return serial_number(dev) && dev == ard_dev_no && QV_Arduino_Type[dev - FTDI_MAX_DEVICES] == 3;
+}
+}  // namespace
+
 int ReadUserEEprom(int dev, int *count, char *data) {
   if (!count || *count <= 0) return -1;
+  if (current_laser(dev)) {
+    if (!data) {
+      *count = 0;
+      return 0;
+    }
+    int done = 0;
+    const int r = ARD_ReadUserEEP(dev, reinterpret_cast<unsigned char *>(data), 0, std::min(*count, kLaserUserArea), &done);
+    *count = done;
+    return r;
+  }
   if (!ftdi_number(dev)) return -1;
   DWORD size = 0;
   if (!data || FT_EE_UASize(FTDIHandle[dev], &size) != FT_OK) {
@@ -379,4 +410,18 @@ int ReadUserEEprom(int dev, int *count, char *data) {
   const FT_STATUS st = FT_EE_UARead(FTDIHandle[dev], reinterpret_cast<UCHAR *>(data), want, &got);
   *count = st == FT_OK ? static_cast<int>(got) : 0;
   return static_cast<int>(st);
+}
+
+int WriteUserEEprom(int dev, int count, const char *data) {
+  if (!data || count <= 0) return -1;
+  if (current_laser(dev)) {
+    if (count > kLaserUserArea) return -1;
+    return ARD_WriteUserEEP(dev, reinterpret_cast<const unsigned char *>(data), 0, count);
+  }
+  FT_HANDLE h = ftdi_number(dev) ? FTDIHandle[dev] : nullptr;
+  if (!h) return -1;
+  DWORD size = 0;
+  if (FT_EE_UASize(h, &size) != FT_OK || static_cast<DWORD>(count) > size) return -1;
+  std::vector<UCHAR> buf(data, data + count);
+  return static_cast<int>(FT_EE_UAWrite(h, buf.data(), static_cast<DWORD>(count)));
 }

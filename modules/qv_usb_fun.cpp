@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,6 +18,7 @@ int16_t usb_found_count[8];
 int16_t usb_connected_count[8];
 int16_t usb_connected_total = 0;
 int32_t vaj_data[QVUSB_FTDI_DEVICES];
+gor_module_block laser_data[QVUSB_FTDI_DEVICES];
 
 namespace {
 
@@ -37,7 +39,19 @@ constexpr std::array<const char *, 13> kErrorTexts = {
 };
 
 bool in_table(int16_t n) { return n >= 0 && n < QVUSB_MAX_DEVICES; }
-bool ftdi_kind(int kind) { return kind == 5 || kind == 6; }
+// Record kinds of FTDI devices (module-type digits, 4 the serial adapter).
+bool ftdi_kind(int kind) { return kind == 1 || kind == 2 || kind == 4 || kind == 5 || kind == 6; }
+// The record kind a scan yields, 0 for a kind no scan has.
+int scanned_kind(int scan) {
+  switch (scan) {
+    case 1: return 1;
+    case 2: return 3;
+    case 3: return 4;
+    case 5: return 5;
+    case 6: return 6;
+    default: return 0;
+  }
+}
 
 int16_t result(int16_t r) {
   usb_err = r;
@@ -97,6 +111,36 @@ struct Fresh {
   usb_module_record rec{};
 };
 
+void read_user_block(int dev, usb_module_record *rec) {
+  char block[QVUSB_USER_BLOCK] = {};
+  int n = QVUSB_USER_BLOCK;
+  if (ReadUserEEprom(dev, &n, block) == 0 && n == QVUSB_USER_BLOCK) {
+    std::memcpy(rec->user_block, block, sizeof block);
+    rec->user_data_valid =
+        test_QV_checksum(reinterpret_cast<const unsigned char *>(block), QVUSB_USER_BLOCK) == 0 ? 1 : 0;
+  }
+}
+
+// A laser module's port found by the serial scan.
+Fresh inspect_port(int slot) {
+  Fresh f;
+  f.used = true;
+  const int dev = QVUSB_FTDI_DEVICES + slot;
+  f.rec.kind = 3;
+  f.rec.device_no = dev;
+  f.rec.present = 1;
+  f.rec.com_port = ARD_COM_ports[slot];
+  // The COM number is the key by which the port is found again.
+  std::snprintf(f.rec.serial, sizeof f.rec.serial, "COM%d", ARD_COM_ports[slot]);
+  std::snprintf(f.rec.description, sizeof f.rec.description, "laser module (COM%d)", ARD_COM_ports[slot]);
+  if (!DeviceOpened(dev)) {
+    OpenDevice(dev, 1);
+    f.opened_here = DeviceOpened(dev) != 0;
+  }
+  if (DeviceOpened(dev)) read_user_block(dev, &f.rec);
+  return f;
+}
+
 Fresh inspect(int i, int digit) {
   Fresh f;
   f.used = true;
@@ -121,57 +165,111 @@ Fresh inspect(int i, int digit) {
   } else {
     f.rec.present = 1;
   }
-  if (DeviceOpened(i)) {
-    char block[QVUSB_USER_BLOCK] = {};
-    int n = QVUSB_USER_BLOCK;
-    if (ReadUserEEprom(i, &n, block) == 0 && n == QVUSB_USER_BLOCK) {
-      std::memcpy(f.rec.user_block, block, sizeof block);
-      f.rec.user_data_valid =
-          test_QV_checksum(reinterpret_cast<const unsigned char *>(block), QVUSB_USER_BLOCK) == 0 ? 1 : 0;
-    }
-  }
+  if (DeviceOpened(i)) read_user_block(i, &f.rec);
   return f;
+}
+
+// Kinds 1 and 2 start with every port at 0; kind 1 then takes its delay and
+// input from its user block.
+int prepare_board(usb_module_record &r) {
+  const int ports = FTDI_Type[r.device_no] == 3 ? 2 : 5;
+  for (int p = 0; p < ports; ++p)
+    if (USB_PortWrite(r.device_no, p, 0) != 0) return -1;
+  if (r.kind != 1) return 0;
+  const uint8_t stored = static_cast<uint8_t>(r.user_block[6]);
+  double ns = (stored & 0x3F) * 0.5;
+  r.sync_delay = static_cast<float>(ns);  // a stored step is set as it is, not rounded up
+  if (SetSyncDelay(&ns, &r) != 0) return -1;
+  return SetActiveInput((stored & 0x80) != 0, &r) == 0 ? 0 : -1;
+}
+
+// What a device keeps of its settings when it is let go: kind 1 its delay
+// byte in the user block, kind 3 its module block in its EEPROM.
+void save_kind_data(int n) {
+  usb_module_record &r = usb_dev[n];
+  if (r.kind == 1) {
+    char stored[QVUSB_USER_BLOCK] = {};
+    int count = QVUSB_USER_BLOCK;
+    if (ReadUserEEprom(r.device_no, &count, stored) != 0 || count != QVUSB_USER_BLOCK) return;
+    if (stored[6] == r.user_block[6]) return;
+    prepare_QV_checksum(reinterpret_cast<unsigned char *>(r.user_block), QVUSB_USER_BLOCK);
+    WriteUserEEprom(r.device_no, QVUSB_USER_BLOCK, r.user_block);
+  } else if (r.kind == 3) {
+    // Only a block that differs from the stored one is written; a block
+    // never loaded (all zero) does not overwrite a stored one.
+    const gor_module_block &now = laser_data[n - QVUSB_FTDI_DEVICES];
+    gor_module_block stored{};
+    const bool read = QVUSB_get_GOR_EEP_parameters(static_cast<int16_t>(n), &stored) == 0;
+    const gor_module_block zero{};
+    if (read ? std::memcmp(&stored, &now, sizeof now) == 0 : std::memcmp(&zero, &now, sizeof now) == 0) return;
+    QVUSB_set_GOR_EEP_parameters(static_cast<int16_t>(n), &now);
+  }
+}
+
+// A laser module's port is found again by its COM number in its slot.
+int16_t reconnect_port(const usb_module_record &r) {
+  const int slot = r.device_no - QVUSB_FTDI_DEVICES;
+  int ports[ARD_MAX_PORTS];
+  const int n = LocateCom("Arduino Leonardo", ports, ARD_MAX_PORTS);
+  if (slot < 0 || slot >= n || ports[slot] != r.com_port || ARD_COM_ports[slot] != r.com_port) return QVUSB_CONNECT;
+  return OpenDevice(r.device_no, 1) == 0 ? QVUSB_NONE : QVUSB_CONNECT;
 }
 
 }  // namespace
 
 int16_t QVUSB_find_devices(int16_t kind) {
-  if (!ftdi_kind(kind)) return result(QVUSB_BAD_PAR_VAL);
+  const int yields = scanned_kind(kind);
+  if (yields == 0) return result(QVUSB_BAD_PAR_VAL);
+  const bool serial_scan = kind == 2;
+  const int first = serial_scan ? QVUSB_FTDI_DEVICES : 0;
+  const int last = serial_scan ? QVUSB_MAX_DEVICES : QVUSB_FTDI_DEVICES;
 
   bool closed = false;
   if (usb_connected_total > 0) {
-    for (int i = 0; i < QVUSB_FTDI_DEVICES; ++i) {
+    for (int i = first; i < last; ++i) {
       const usb_module_record &r = usb_dev[i];
-      if (r.connected && r.kind == kind && DeviceOpened(r.device_no)) {
+      if (r.connected && r.kind == yields && DeviceOpened(r.device_no)) {
         CloseDevice(r.device_no);
         closed = true;
       }
     }
   }
-  if (closed) Delay(3.0);
+  if (closed) Delay(serial_scan ? 0.1 : 3.0);
 
   int listed = 0;
-  GetFtdiDevices(kind, &listed);
+  if (serial_scan) {
+    GetArduinoDevices(&listed);
+    Delay(0.3);
+  } else {
+    GetFtdiDevices(kind, &listed);
+  }
 
   std::array<Fresh, QVUSB_FTDI_DEVICES> fresh{};
   int found = 0;
   for (int i = 0; i < QVUSB_FTDI_DEVICES; ++i) {
-    const int digit = QV_FTDI_Type[i];
-    if (!ftdi_kind(digit)) continue;
-    fresh[i] = inspect(i, digit);
-    if (digit == kind) ++found;
+    if (serial_scan) {
+      if (i >= std::min(num_arduino_devs, static_cast<int>(ARD_SLOTS)) || QV_Arduino_Type[i] != 3) continue;
+      fresh[i] = inspect_port(i);
+    } else {
+      const int digit = QV_FTDI_Type[i];
+      if (!ftdi_kind(digit)) continue;
+      fresh[i] = inspect(i, digit);
+    }
+    if (fresh[i].rec.kind == yields) ++found;
   }
 
   // Hand over what the old table knew of each device found again.
   std::array<bool, QVUSB_FTDI_DEVICES> matched{};
   std::array<int32_t, QVUSB_FTDI_DEVICES> new_vaj{};
+  std::array<gor_module_block, QVUSB_FTDI_DEVICES> new_laser{};
   for (int i = 0; i < QVUSB_FTDI_DEVICES; ++i) {
     Fresh &f = fresh[i];
     if (!f.used) continue;
+    const int dev = f.rec.device_no;
     const int16_t number = module_number(f.rec);
     int old = -1;
     for (int j = 0; j < QVUSB_FTDI_DEVICES; ++j) {
-      const usb_module_record &o = usb_dev[j];
+      const usb_module_record &o = usb_dev[first + j];
       if (matched[j] || o.kind != f.rec.kind || module_number(o) != number) continue;
       // Among records of one kind and number, the one of the same device.
       if (std::strncmp(o.serial, f.rec.serial, sizeof o.serial) == 0) {
@@ -182,22 +280,32 @@ int16_t QVUSB_find_devices(int16_t kind) {
     }
     if (old >= 0) {
       matched[old] = true;
-      new_vaj[i] = vaj_data[old];
-      if (usb_dev[old].connected) {
-        if (!DeviceOpened(i)) OpenDevice(i, 1);
-        f.rec.connected = DeviceOpened(i) ? 1 : 0;
-        f.rec.com_port = GetComPortNumber(i);
+      const usb_module_record &o = usb_dev[first + old];
+      f.rec.sync_delay = o.sync_delay;
+      if (serial_scan) {
+        new_laser[i] = laser_data[old];
+      } else {
+        new_vaj[i] = vaj_data[old];
+      }
+      if (o.connected) {
+        if (!DeviceOpened(dev)) OpenDevice(dev, 1);
+        f.rec.connected = DeviceOpened(dev) ? 1 : 0;
+        if (!serial_scan) f.rec.com_port = GetComPortNumber(dev);
         continue;
       }
     }
-    f.rec.com_port = GetComPortNumber(i);
-    if (f.opened_here) CloseDevice(i);
+    if (!serial_scan) f.rec.com_port = GetComPortNumber(dev);
+    if (f.opened_here) CloseDevice(dev);
   }
 
   for (int i = 0; i < QVUSB_FTDI_DEVICES; ++i) {
-    usb_dev[i] = fresh[i].used ? fresh[i].rec : usb_module_record{};
-    vaj_data[i] = new_vaj[i];
-    fill_info(i);
+    usb_dev[first + i] = fresh[i].used ? fresh[i].rec : usb_module_record{};
+    if (serial_scan) {
+      laser_data[i] = new_laser[i];
+    } else {
+      vaj_data[i] = new_vaj[i];
+    }
+    fill_info(first + i);
   }
   count_devices();
   usb_err = 0;
@@ -215,7 +323,15 @@ int16_t QVUSB_connect_device(int16_t number) {
     if (DeviceOpened(r.device_no)) CloseDevice(r.device_no);
     return result(QVUSB_CONNECT);
   }
+  if ((r.kind == 1 || r.kind == 2) && prepare_board(r) != 0) {
+    CloseDevice(r.device_no);
+    return result(QVUSB_WRITE);
+  }
   r.connected = 1;
+  if (r.kind == 3) {
+    gor_module_block stored{};
+    if (QVUSB_get_GOR_EEP_parameters(number, &stored) == 0) laser_data[number - QVUSB_FTDI_DEVICES] = stored;
+  }
   fill_info(number);
   count_devices();
   return result(QVUSB_NONE);
@@ -228,6 +344,7 @@ int16_t QVUSB_disconnect_device(int16_t number) {
   if (r.present == 0) return result(QVUSB_NOT_PRESENT);
   if (r.present < 0) return result(QVUSB_IN_USE);
   if (!r.connected) return result(QVUSB_NONE);
+  if (DeviceOpened(r.device_no)) save_kind_data(number);
   // A handle already gone (a failed reopen) leaves nothing to close.
   if (DeviceOpened(r.device_no) && CloseDevice(r.device_no) != 0) return result(QVUSB_DISCONNECT);
   r.connected = 0;
@@ -241,12 +358,13 @@ int16_t QVUSB_reconnect_device(int16_t number) {
   const usb_module_record &r = usb_dev[number];
   if (r.present == 0) return result(QVUSB_NOT_PRESENT);
   if (r.present < 0) return result(QVUSB_IN_USE);
+  if (r.kind == 3) return result(reconnect_port(r));
   if (!ftdi_kind(r.kind) || r.serial[0] == '\0') return result(QVUSB_CONNECT);
 
   // A fresh device list, then the device of this serial number and kind.
   int count = 0;
   char last[16] = {};
-  GetFtdiDevicesExt(r.kind, &count, last);
+  if (r.kind == 1 || r.kind == 5 || r.kind == 6) GetFtdiDevicesExt(r.kind, &count, last);
   int at = -1;
   for (int i = 0; i < QVUSB_FTDI_DEVICES && at < 0; ++i) {
     int flags = -1;

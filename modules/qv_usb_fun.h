@@ -5,6 +5,7 @@
 // device by its table number, disconnects it and opens it again after its USB
 // link was lost. This manager serves the FTDI module kinds 5 (KMV-USB module)
 // and 6 (two-register module).
+#include <cstddef>
 #include <cstdint>
 
 enum { QVUSB_MAX_DEVICES = 16, QVUSB_FTDI_DEVICES = 8, QVUSB_USER_BLOCK = 16 };
@@ -63,8 +64,32 @@ extern int16_t usb_connected_total;
 // device is found again.
 extern int32_t vaj_data[QVUSB_FTDI_DEVICES];
 
-// Rescans for the devices of a kind (5 or 6): the number of them now present,
-// or usb_err (0 or negative) when there is none; -11 for another kind.
+// Kind 3, the laser module: per laser its DAC codes (power on channel k,
+// current limit on 4 + k, temperature on 8 + k), flags and a name; per
+// module the LED mode (register 1) and the lasers' switches (relays 0..3).
+enum { QVUSB_GOR_LASERS = 4, QVUSB_GOR_EEP_ADDRESS = 128 };
+struct gor_laser_block {
+  uint16_t power;
+  uint16_t current_limit;
+  uint16_t temperature;
+  uint16_t flags;
+  char name[10];
+};
+static_assert(sizeof(gor_laser_block) == 18);
+struct gor_module_block {
+  uint8_t led_mode;
+  uint8_t lasers_on;  // bit k: laser k switched on
+  gor_laser_block laser[QVUSB_GOR_LASERS];
+};
+static_assert(sizeof(gor_module_block) == 74);
+static_assert(offsetof(gor_module_block, laser) == 2);
+// Per serial-port slot (devices 8..15), kept between scans.
+extern gor_module_block laser_data[QVUSB_FTDI_DEVICES];
+
+// Rescans: 1, 5 and 6 the FTDI devices (records of kinds 1, 2, 4, 5, 6), 2
+// the laser modules' serial ports (kind 3, table numbers 8..15), 3 the serial
+// adapter (kind 4). The number of devices of the kind now present, or usb_err
+// (0 or negative) when there is none; -11 for another kind.
 int16_t QVUSB_find_devices(int16_t kind);
 // Opens and prepares the device for use: 0, -2, -4 absent, -6 in use
 // elsewhere, -7. An already connected device is left as it is.
@@ -75,7 +100,23 @@ int16_t QVUSB_disconnect_device(int16_t number);
 // Finds the device again by its serial number and reopens it, keeping its
 // register cache: 0, -2, -4, -6, -7 (not found where it was).
 int16_t QVUSB_reconnect_device(int16_t number);
+// Presence of the serial-port devices (number -1 for none in particular): a
+// connected one found absent is marked not connected; *count = ports present.
+int16_t QVUSB_test_if_active(int16_t number, int16_t *count);
 int16_t QVUSB_get_init_status(int16_t number, int16_t *status);
+// id 0 sync delay (ns) and 1 active input (kind 1), 2 LED mode (kind 3).
+int16_t QVUSB_get_parameter(int16_t number, int16_t id, float *value);
+int16_t QVUSB_set_parameter(int16_t number, int16_t id, float value);
+// The laser module (kind 3). Every write is tried a second time after a failure.
+int16_t QVUSB_set_GOR_led(int16_t number, int16_t mode);
+int16_t QVUSB_get_GORparameters(int16_t number, gor_module_block *out);
+int16_t QVUSB_set_GORparameters(int16_t number, const gor_module_block *in);
+int16_t QVUSB_get_GOR_laser_parameters(int16_t number, int16_t laser, gor_laser_block *out);
+int16_t QVUSB_set_GOR_laser_parameters(int16_t number, int16_t laser, const gor_laser_block *in);
+int16_t QVUSB_switch_GOR_laser(int16_t number, int16_t laser, int16_t on);
+// The module block as the module's EEPROM keeps it (74 bytes and a check byte).
+int16_t QVUSB_get_GOR_EEP_parameters(int16_t number, gor_module_block *out);
+int16_t QVUSB_set_GOR_EEP_parameters(int16_t number, const gor_module_block *in);
 int16_t QVUSB_get_device_info(int16_t number, usb_module_info *out);
 int16_t QVUSB_get_device_data(int16_t number, usb_module_record *out);
 // Text of a manager result by its absolute value (above 12: the -12 text),
@@ -92,7 +133,18 @@ int32_t QVUSB_STDCALL QVUSBstd_find_devices(int16_t kind);
 int32_t QVUSB_STDCALL QVUSBstd_connect_device(int16_t number);
 int32_t QVUSB_STDCALL QVUSBstd_disconnect_device(int16_t number);
 int32_t QVUSB_STDCALL QVUSBstd_reconnect_device(int16_t number);
+int32_t QVUSB_STDCALL QVUSBstd_test_if_active(int16_t number, int16_t *count);
 int32_t QVUSB_STDCALL QVUSBstd_get_init_status(int16_t number, int16_t *status);
+int32_t QVUSB_STDCALL QVUSBstd_get_parameter(int16_t number, int16_t id, float *value);
+int32_t QVUSB_STDCALL QVUSBstd_set_parameter(int16_t number, int16_t id, float value);
+int32_t QVUSB_STDCALL QVUSBstd_set_GOR_led(int16_t number, int16_t mode);
+int32_t QVUSB_STDCALL QVUSBstd_get_GORparameters(int16_t number, gor_module_block *out);
+int32_t QVUSB_STDCALL QVUSBstd_set_GORparameters(int16_t number, const gor_module_block *in);
+int32_t QVUSB_STDCALL QVUSBstd_get_GOR_laser_parameters(int16_t number, int16_t laser, gor_laser_block *out);
+int32_t QVUSB_STDCALL QVUSBstd_set_GOR_laser_parameters(int16_t number, int16_t laser, const gor_laser_block *in);
+int32_t QVUSB_STDCALL QVUSBstd_switch_GOR_laser(int16_t number, int16_t laser, int16_t on);
+int32_t QVUSB_STDCALL QVUSBstd_get_GOR_EEP_parameters(int16_t number, gor_module_block *out);
+int32_t QVUSB_STDCALL QVUSBstd_set_GOR_EEP_parameters(int16_t number, const gor_module_block *in);
 int32_t QVUSB_STDCALL QVUSBstd_get_device_info(int16_t number, usb_module_info *out);
 int32_t QVUSB_STDCALL QVUSBstd_get_device_data(int16_t number, usb_module_record *out);
 int32_t QVUSB_STDCALL QVUSBstd_get_error_string(int16_t code, char *text, int16_t max);

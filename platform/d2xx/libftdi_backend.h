@@ -39,6 +39,9 @@ struct FtdiApi {
   int (*read_eeprom)(ftdi_context *) = nullptr;
   int (*get_eeprom_value)(ftdi_context *, enum ftdi_eeprom_value, int *) = nullptr;
   int (*get_eeprom_buf)(ftdi_context *, unsigned char *, int) = nullptr;
+  // One word of the EEPROM by its word address; without it the product
+  // record and the user area cannot be written.
+  int (*write_eeprom_location)(ftdi_context *, int eeprom_addr, unsigned short eeprom_val) = nullptr;
   // libusb, reached through libftdi's own dependency.
   uint8_t (*get_bus_number)(libusb_device *) = nullptr;
   int (*get_port_numbers)(libusb_device *, uint8_t *ports, int len) = nullptr;
