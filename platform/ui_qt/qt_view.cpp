@@ -162,6 +162,7 @@ class PanelWidget : public QWidget {
 struct Item {
   QPointer<QWidget> body;
   QPointer<QLabel> label;
+  Kind kind = Kind::decoration;  // the kind the widgets were made for
 };
 
 struct PanelView {
@@ -209,7 +210,9 @@ class QtView : public ui::View, public ui::PopupView, public QObject {
     sync_control(h, c);
   }
 
-  void control_removed(int h, int c) override {
+  void control_removed(int h, int c) override { drop_widgets(h, c); }
+
+  void drop_widgets(int h, int c) {
     auto it = panels_.find(h);
     if (it == panels_.end()) return;
     auto ci = it->second.items.find(c);
@@ -782,6 +785,7 @@ void QtView::ensure_control(int h, int c) {
   if (cc == nullptr) return;
   PanelWidget *w = pit->second.widget;
   Item item;
+  item.kind = cc->kind;
   if (QWidget *body = make_body(h, *cc, w->content)) {
     body->setObjectName(QString("control%1").arg(c));
     watch(body, h, c);
@@ -827,6 +831,14 @@ void QtView::sync_control(int h, int c) {
   if (cc == nullptr || pit == panels_.end()) return;
   auto it = pit->second.items.find(c);
   if (it == pit->second.items.end()) return;
+  if (it->second.kind != cc->kind) {
+    // A control that changed its kind (a string made a path control) gets the
+    // widgets of its new kind.
+    drop_widgets(h, c);
+    ensure_control(h, c);
+    sync_control(h, c);
+    return;
+  }
   Guard g(this);
   QWidget *body = it->second.body;
   QLabel *label = it->second.label;

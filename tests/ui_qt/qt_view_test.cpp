@@ -301,6 +301,28 @@ TEST_F(QtView, ChoicesTabsCloseAndDrops) {
   EXPECT_EQ(dropped, (std::vector<std::string>{"/tmp/run1.set"}));
 }
 
+TEST_F(QtView, AControlThatChangesItsKindGetsNewWidgets) {
+  const int p = load_all();
+  ASSERT_NE(widget<QLineEdit>(p, ALL_NAME), nullptr);
+  ASSERT_EQ(NewPathCtrl(p, ALL_NAME, 4, 1), 0);
+  auto *path = widget<QComboBox>(p, ALL_NAME);
+  ASSERT_NE(path, nullptr);
+  EXPECT_TRUE(path->isEditable());
+  EXPECT_EQ(path->geometry(), QRect(20, 160, 150, 22));
+  EXPECT_EQ(SetPathCtrlAttribute(p, ALL_NAME, ATTR_PATH_CTRL_MAX_HISTORY, 32), 0);
+  EXPECT_EQ(SetCtrlVal(p, ALL_NAME, "/data/trq/"), 0);
+  EXPECT_EQ(AddItemToPathCtrlHistory(p, ALL_NAME, "/data/old/"), 0);
+  EXPECT_EQ(path->currentText(), "/data/trq/");
+  EXPECT_EQ(path->count(), 1);
+  ASSERT_NE(qt::label_widget(p, ALL_NAME), nullptr);
+  EXPECT_EQ(qt::label_widget(p, ALL_NAME)->text(), "Name");
+  // The operator's choice from the history reaches the model.
+  path->activated(0);
+  std::string text;
+  GetCtrlVal(p, ALL_NAME, &text);
+  EXPECT_EQ(text, "/data/old/");
+}
+
 TEST_F(QtView, ChildPopupBecomesAModalWindow) {
   const int main = load_all();
   const int popup = LoadPanel(main, resource().c_str(), PNL_POPUP);
