@@ -768,12 +768,15 @@ void QtView::watch(QWidget *body, int h, int c) {
   body->setProperty("trq_control", c);
   body->setProperty("trq_body", true);
   body->installEventFilter(this);
+  // Files dropped on an entry field go to the panel, not into the text.
+  body->setAcceptDrops(false);
   for (QWidget *child : body->findChildren<QWidget *>()) {
     // Pages of a tab control are panels of their own.
     if (dynamic_cast<PanelWidget *>(child) != nullptr) continue;
     child->setProperty("trq_panel", h);
     child->setProperty("trq_control", c);
     child->installEventFilter(this);
+    child->setAcceptDrops(false);
   }
 }
 

@@ -323,6 +323,27 @@ TEST_F(QtView, AControlThatChangesItsKindGetsNewWidgets) {
   EXPECT_EQ(text, "/data/old/");
 }
 
+TEST_F(QtView, FilesDroppedOnAControlGoToThePanel) {
+  const int p = load_all();
+  EnableDragAndDrop(p);
+  // Qt hands a drop to the nearest widget under the pointer that takes drops.
+  auto target = [](QWidget *w) {
+    while (w != nullptr && !w->isWindow() && !w->acceptDrops()) w = w->parentWidget();
+    return w;
+  };
+  const ui::model::Panel *panel = ui::model::find_panel(p);
+  for (const ui::model::Control &c : panel->controls) {
+    QWidget *body = qt::control_widget(p, c.id);
+    if (body == nullptr || c.kind == ui::model::Kind::tab) continue;
+    EXPECT_EQ(target(body), qt::panel_widget(p)) << "control " << c.id;
+    for (QWidget *child : body->findChildren<QWidget *>()) {
+      // A combo box's list is a popup window of its own.
+      if (child->window() != qt::panel_widget(p)) continue;
+      EXPECT_EQ(target(child), qt::panel_widget(p)) << "control " << c.id << " " << child->metaObject()->className();
+    }
+  }
+}
+
 TEST_F(QtView, ChildPopupBecomesAModalWindow) {
   const int main = load_all();
   const int popup = LoadPanel(main, resource().c_str(), PNL_POPUP);
