@@ -1036,6 +1036,7 @@ bool QtView::eventFilter(QObject *obj, QEvent *e) {
       e->accept();  // else Qt hands it on to the panel
       return true;
     }
+    case QEvent::ContextMenu: return true;  // the program's own menus only (RunPopupMenu)
     case QEvent::FocusIn: {
       auto *fe = static_cast<QFocusEvent *>(e);
       if (!syncing() && fe->reason() != Qt::OtherFocusReason && fe->reason() != Qt::PopupFocusReason)

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -321,6 +322,29 @@ TEST_F(QtView, AControlThatChangesItsKindGetsNewWidgets) {
   std::string text;
   GetCtrlVal(p, ALL_NAME, &text);
   EXPECT_EQ(text, "/data/old/");
+}
+
+TEST_F(QtView, QtsOwnContextMenusStayShut) {
+  const int p = load_all();
+  std::vector<QWidget *> targets;
+  for (int c : {ALL_GAIN, ALL_COUNT, ALL_NAME, ALL_CONTENTS, ALL_DIR}) {
+    targets.push_back(qt::control_widget(p, c));
+    for (QWidget *child : qt::control_widget(p, c)->findChildren<QWidget *>()) targets.push_back(child);
+  }
+  int opened = 0;
+  for (QWidget *w : targets) {
+    // A menu Qt opened would run its own loop; this closes it and counts it.
+    QTimer::singleShot(0, [&] {
+      if (QWidget *menu = QApplication::activePopupWidget()) {
+        ++opened;
+        menu->close();
+      }
+    });
+    QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(4, 4), w->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(w, &e);
+    QCoreApplication::processEvents();
+  }
+  EXPECT_EQ(opened, 0);
 }
 
 TEST_F(QtView, FilesDroppedOnAControlGoToThePanel) {
