@@ -59,21 +59,30 @@ using ui::model::Panel;
 QColor colour(int rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 bool transparent(int rgb) { return rgb == VAL_TRANSPARENT; }
 
-// A rounded toggle switch drawn in its on colour.
+// A rounded toggle switch drawn in its on colour; at rest its frame and a
+// pale fill keep that colour, so switches of different colours differ also
+// while off.
 class SwitchWidget : public QWidget {
  public:
   using QWidget::QWidget;
   bool on = false;
   QColor on_colour{0, 192, 0};
-  QColor current() const { return on && isEnabled() ? on_colour : QColor(160, 160, 160); }
+  QColor rest() const {
+    auto pale = [](int v) { return (v + 3 * 240) / 4; };
+    return QColor(pale(on_colour.red()), pale(on_colour.green()), pale(on_colour.blue()));
+  }
+  QColor current() const {
+    if (!isEnabled()) return QColor(160, 160, 160);
+    return on ? on_colour : rest();
+  }
 
  protected:
   void paintEvent(QPaintEvent *) override {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const QRectF r = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
     const qreal radius = r.height() / 2;
-    p.setPen(QPen(QColor(90, 90, 90), 1));
+    p.setPen(isEnabled() ? QPen(on_colour.darker(125), 2) : QPen(QColor(120, 120, 120), 1));
     p.setBrush(current());
     p.drawRoundedRect(r, radius, radius);
     const qreal d = r.height() - 4;

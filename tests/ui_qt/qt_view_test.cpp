@@ -368,6 +368,23 @@ TEST_F(QtView, FilesDroppedOnAControlGoToThePanel) {
   }
 }
 
+TEST_F(QtView, SwitchesShowTheirColourAlsoAtRest) {
+  const int p = load_all();
+  const int toggle = NewCtrl(p, CTRL_TOGGLE, 0, "", 400, 20, 24, 60);
+  const int momentary = NewCtrl(p, CTRL_TOGGLE, 0, "", 400, 100, 24, 60);
+  SetCtrlAttribute(p, toggle, ATTR_ON_COLOR, 0x00C000);
+  SetCtrlAttribute(p, momentary, ATTR_ON_COLOR, 0xFF8000);
+  auto picture = [&](int c) { return qt::control_widget(p, c)->grab().toImage(); };
+  EXPECT_NE(picture(toggle), picture(momentary));
+  EXPECT_NE(qt::switch_colour(p, toggle), qt::switch_colour(p, momentary));
+  SetCtrlAttribute(p, momentary, ATTR_ON_COLOR, 0x00C000);
+  EXPECT_EQ(picture(toggle), picture(momentary));
+  // Off is still told from on.
+  SetCtrlVal(p, momentary, 1);
+  EXPECT_NE(picture(toggle), picture(momentary));
+  EXPECT_EQ(qt::switch_colour(p, momentary), QColor(0, 0xC0, 0));
+}
+
 TEST_F(QtView, ChildPopupBecomesAModalWindow) {
   const int main = load_all();
   const int popup = LoadPanel(main, resource().c_str(), PNL_POPUP);
