@@ -236,6 +236,15 @@ int deliver_key(int p, int c, int key, bool control_action) {
 namespace platform::ui::input {
 
 int press(int p, int c, int x, int y) {
+  if (c == 0) {
+    // On the panel itself, beside its controls.
+    const model::Panel *pp = panel(p);
+    if (pp == nullptr) return UIE_PANEL_INVALID;
+    if (!model::accepts_input(p)) return UIE_NOT_OPERABLE;
+    state().pressed = {p, 0};
+    detail::deliver_panel(p, EVENT_LEFT_CLICK, y < 0 ? pp->height / 2 : y, x < 0 ? pp->width / 2 : x);
+    return 0;
+  }
   if (const int r = gate(p, c, false); r != 0) return r;
   centre(p, c, &x, &y);
   state().pressed = {p, c};
@@ -248,11 +257,16 @@ int press(int p, int c, int x, int y) {
 }
 
 int release(int p, int c, int x, int y) {
-  if (!detail::exists(p, c) || c == 0) return detail::exists(p, 0) ? UIE_CTRL_INVALID : UIE_PANEL_INVALID;
-  centre(p, c, &x, &y);
+  if (!detail::exists(p, c)) return detail::exists(p, 0) ? UIE_CTRL_INVALID : UIE_PANEL_INVALID;
   const bool was_pressed = state().pressed == std::pair<int, int>{p, c};
   state().pressed = {0, 0};
   if (!was_pressed) return UIE_NOT_OPERABLE;
+  if (c == 0) {
+    const model::Panel *pp = panel(p);
+    detail::deliver_panel(p, EVENT_LEFT_CLICK_UP, y < 0 ? pp->height / 2 : y, x < 0 ? pp->width / 2 : x);
+    return 0;
+  }
+  centre(p, c, &x, &y);
   if (panel(p)->control(c)->kind == Kind::command_button && gate(p, c, true) == 0)
     detail::deliver_ctrl(p, c, EVENT_COMMIT, 0, 0);
   if (detail::exists(p, c)) detail::deliver_ctrl(p, c, EVENT_LEFT_CLICK_UP, y, x);

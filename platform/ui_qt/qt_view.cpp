@@ -162,6 +162,7 @@ class PanelWidget : public QWidget {
   void dropEvent(QDropEvent *e) override;
   void keyPressEvent(QKeyEvent *e) override;
   void mousePressEvent(QMouseEvent *e) override;
+  void mouseReleaseEvent(QMouseEvent *e) override;
 
  private:
   QtView *view_;
@@ -529,6 +530,17 @@ void PanelWidget::keyPressEvent(QKeyEvent *e) {
 void PanelWidget::mousePressEvent(QMouseEvent *e) {
   e->accept();  // the panel's own: not for a tab control holding it
   view_->panel_activated(handle_);
+  if (e->button() == Qt::LeftButton) {
+    const QPoint at = content->mapFrom(this, e->position().toPoint());
+    input::press(handle_, 0, at.x(), at.y());
+  }
+}
+void PanelWidget::mouseReleaseEvent(QMouseEvent *e) {
+  e->accept();
+  if (e->button() == Qt::LeftButton) {
+    const QPoint at = content->mapFrom(this, e->position().toPoint());
+    input::release(handle_, 0, at.x(), at.y());
+  }
 }
 
 // --- building and syncing

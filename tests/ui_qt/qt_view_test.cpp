@@ -385,6 +385,15 @@ TEST_F(QtView, SwitchesShowTheirColourAlsoAtRest) {
   EXPECT_EQ(qt::switch_colour(p, momentary), QColor(0, 0xC0, 0));
 }
 
+TEST_F(QtView, ClickBesideTheControlsGoesToThePanel) {
+  const int p = load_all();
+  QTest::mouseClick(qt::panel_content(p), Qt::LeftButton, Qt::NoModifier, QPoint(300, 10));
+  EXPECT_EQ(kinds(p, 0), (std::vector<int>{EVENT_LEFT_CLICK, EVENT_LEFT_CLICK_UP}));
+  ASSERT_FALSE(headless::events().empty());
+  EXPECT_EQ(headless::events().front().data1, 10);
+  EXPECT_EQ(headless::events().front().data2, 300);
+}
+
 TEST_F(QtView, ChildPopupBecomesAModalWindow) {
   const int main = load_all();
   const int popup = LoadPanel(main, resource().c_str(), PNL_POPUP);
