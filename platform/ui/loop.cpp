@@ -416,7 +416,9 @@ int pick_menu_item(int bar, int item) {
   if (mb == nullptr) return UIE_MENUBAR_INVALID;
   const model::MenuItem *mi = mb->item(item);
   if (mi == nullptr) return UIE_MENU_ITEM_INVALID;
-  if (mb->panel == 0 || !model::accepts_input(mb->panel) || mi->dimmed) return UIE_NOT_OPERABLE;
+  const model::Panel *shown_in = panel(mb->panel);
+  if (shown_in == nullptr || shown_in->menubar != bar || !model::accepts_input(mb->panel) || mi->dimmed)
+    return UIE_NOT_OPERABLE;
   for (const model::Menu &m : mb->menus)
     for (const model::MenuItem &i : m.items)
       if (i.id == item && m.dimmed) return UIE_NOT_OPERABLE;

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -392,6 +393,22 @@ TEST_F(QtView, ClickBesideTheControlsGoesToThePanel) {
   ASSERT_FALSE(headless::events().empty());
   EXPECT_EQ(headless::events().front().data1, 10);
   EXPECT_EQ(headless::events().front().data2, 300);
+}
+
+TEST_F(QtView, ContextBarsAreNotShownInThePanel) {
+  const int p = LoadPanel(0, resource().c_str(), 4);
+  ASSERT_GT(p, 0) << ui::last_error_detail();
+  DisplayPanel(p);
+  auto *bar = qt::panel_widget(p)->findChild<QMenuBar *>();
+  ASSERT_NE(bar, nullptr);
+  ASSERT_EQ(bar->actions().size(), 2);
+  EXPECT_EQ(bar->actions()[0]->text(), "File");
+  ASSERT_GT(LoadMenuBar(p, resource().c_str(), 2), 0);
+  ASSERT_GT(LoadMenuBar(p, resource().c_str(), 3), 0);
+  bar = qt::panel_widget(p)->findChild<QMenuBar *>();
+  ASSERT_NE(bar, nullptr);
+  ASSERT_EQ(bar->actions().size(), 2);
+  EXPECT_EQ(bar->actions()[0]->text(), "File");
 }
 
 TEST_F(QtView, ChildPopupBecomesAModalWindow) {
