@@ -283,6 +283,9 @@ int click(int p, int c) {
 int right_click(int p, int c, int x, int y) {
   if (const int r = gate(p, c, false); r != 0) return r;
   centre(p, c, &x, &y);
+  // The focus moves first, so that a control the callback makes active (a
+  // label editor opened from a context menu) keeps the focus.
+  if (!detail::move_focus(p, c) || !detail::exists(p, c)) return 0;
   detail::deliver_ctrl(p, c, EVENT_RIGHT_CLICK, y, x);
   return 0;
 }

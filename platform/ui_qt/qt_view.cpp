@@ -1026,7 +1026,15 @@ bool QtView::eventFilter(QObject *obj, QEvent *e) {
         return true;
       }
       if (me->button() != Qt::LeftButton) return false;
+      // A click on the list row already chosen chooses it again; Qt reports
+      // only a change of row.
+      int again = -1;
+      if (auto *list = qobject_cast<QListWidget *>(control_widget(h, c))) {
+        const QModelIndex row = list->indexAt(list->viewport()->mapFromGlobal(w->mapToGlobal(me->position().toPoint())));
+        if (row.isValid() && row.row() == list->currentRow() && model_operable(h, c)) again = row.row();
+      }
       input::press(h, c, pt.x(), pt.y());
+      if (again >= 0 && alive) after_input(h, c, input::select_index(h, c, again));
       return model_driven || !alive;
     }
     case QEvent::MouseButtonRelease: {
@@ -1059,8 +1067,10 @@ bool QtView::eventFilter(QObject *obj, QEvent *e) {
     }
     case QEvent::ContextMenu: return true;  // the program's own menus only (RunPopupMenu)
     case QEvent::FocusIn: {
+      // A click moves the model's focus itself, in the order of its events.
       auto *fe = static_cast<QFocusEvent *>(e);
-      if (!syncing() && fe->reason() != Qt::OtherFocusReason && fe->reason() != Qt::PopupFocusReason)
+      if (!syncing() && fe->reason() != Qt::OtherFocusReason && fe->reason() != Qt::PopupFocusReason &&
+          fe->reason() != Qt::MouseFocusReason)
         input::focus(h, c);
       return false;
     }

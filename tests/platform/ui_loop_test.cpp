@@ -178,7 +178,17 @@ TEST_F(UiInput, ClickBesideTheControlsGoesToThePanel) {
 TEST_F(UiInput, RightClickAndIndicators) {
   const int p = load_all();
   EXPECT_EQ(headless::right_click(p, ALL_POWER), 0);
-  EXPECT_EQ(kinds(p, ALL_POWER), (std::vector<int>{EVENT_RIGHT_CLICK}));
+  EXPECT_EQ(kinds(p, ALL_POWER), (std::vector<int>{EVENT_GOT_FOCUS, EVENT_RIGHT_CLICK}));
+  // The focus moves before the callback runs: an editor it makes active keeps it.
+  ctrl_hook = [&](int pp, int c, int e, int, int) {
+    if (c == ALL_GAIN && e == EVENT_RIGHT_CLICK) SetActiveCtrl(pp, ALL_NAME);
+    return 0;
+  };
+  headless::clear_events();
+  EXPECT_EQ(headless::right_click(p, ALL_GAIN), 0);
+  EXPECT_EQ(GetActiveCtrl(p), ALL_NAME);
+  EXPECT_TRUE(kinds(p, ALL_NAME).empty());
+  ctrl_hook = nullptr;
   // An indicator is clicked but keeps its value and takes no focus.
   SetCtrlAttribute(p, ALL_ENABLE, ATTR_CTRL_MODE, VAL_INDICATOR);
   headless::clear_events();

@@ -208,7 +208,7 @@ TEST_F(QtView, ClickOnTheSwitchBecomesTheModelsEvents) {
   headless::clear_events();
   // Where the pointer is: the spin box's entry field.
   QTest::mouseClick(qt::control_widget(p, ALL_GAIN)->findChild<QLineEdit *>(), Qt::RightButton);
-  EXPECT_EQ(kinds(p, ALL_GAIN), (std::vector<int>{EVENT_RIGHT_CLICK}));
+  EXPECT_EQ(kinds(p, ALL_GAIN), (std::vector<int>{EVENT_GOT_FOCUS, EVENT_RIGHT_CLICK}));
 
   // A dimmed control's widget takes nothing to the model.
   SetCtrlAttribute(p, ALL_POWER, ATTR_DIMMED, 1);
@@ -409,6 +409,23 @@ TEST_F(QtView, ContextBarsAreNotShownInThePanel) {
   ASSERT_NE(bar, nullptr);
   ASSERT_EQ(bar->actions().size(), 2);
   EXPECT_EQ(bar->actions()[0]->text(), "File");
+}
+
+TEST_F(QtView, AClickOnTheChosenListRowChoosesItAgain) {
+  const int p = load_all();
+  auto *list = widget<QListWidget>(p, ALL_RECENT);
+  ASSERT_GE(list->count(), 2);
+  auto click_row = [&](int row) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(list->item(row)).center());
+  };
+  click_row(1);
+  click_row(1);
+  const std::vector<int> ks = kinds(p, ALL_RECENT);
+  EXPECT_EQ(std::count(ks.begin(), ks.end(), EVENT_COMMIT), 2);
+  EXPECT_EQ(std::count(ks.begin(), ks.end(), EVENT_VAL_CHANGED), 2);
+  int index = -1;
+  GetCtrlIndex(p, ALL_RECENT, &index);
+  EXPECT_EQ(index, 1);
 }
 
 TEST_F(QtView, ChildPopupBecomesAModalWindow) {
