@@ -448,6 +448,24 @@ TEST_F(QtView, ChildPopupBecomesAModalWindow) {
   EXPECT_FALSE(w->isVisible());
 }
 
+TEST_F(QtView, CloseBoxOfAChildPopupCommitsItsCloseControl) {
+  const int main = load_all();
+  const int popup = LoadPanel(main, resource().c_str(), PNL_POPUP);
+  ASSERT_EQ(InstallPopup(popup), 0);
+  int p = 0, c = 0;
+  QTimer::singleShot(0, [&] { qt::panel_widget(popup)->close(); });
+  EXPECT_EQ(GetUserEvent(1, &p, &c), EVENT_COMMIT);
+  EXPECT_EQ(p, popup);
+  EXPECT_EQ(c, POPUP_CANCEL);  // the resource's close control
+  // Chosen at run time (attribute 592), as a dialog that shows a leave button does.
+  ASSERT_EQ(SetPanelAttribute(popup, ATTR_CLOSE_CTRL, POPUP_QUIT), 0);
+  QTimer::singleShot(0, [&] { qt::panel_widget(popup)->close(); });
+  EXPECT_EQ(GetUserEvent(1, &p, &c), EVENT_COMMIT);
+  EXPECT_EQ(c, POPUP_QUIT);
+  EXPECT_TRUE(qt::panel_widget(popup)->isVisible());  // the program removes it
+  RemovePopup(0);
+}
+
 TEST_F(QtView, LoopRunsOnQtAndMessageBoxesBlock) {
   testsupport::VirtualClock clock;
   const int p = load_all();
