@@ -508,29 +508,43 @@ bool earliest_timer(double *due, int *p, int *c) {
   return found;
 }
 
-std::vector<int> watched_fds() {
+// What a wait of the loop watches: the descriptors of watch_fd (not while
+// their callback runs) and the quit-signal pipe. A further source of input
+// joins the loop by its descriptor here, and its work in poll_fds.
+std::vector<int> wait_fds() {
   std::vector<int> out;
   for (const detail::FdWatch &w : state().fds)
     if (!w.running) out.push_back(w.fd);
+  if (const int q = quit_signal_fd(); q >= 0) out.push_back(q);
   return out;
 }
 
-// Runs the callbacks of readable descriptors; true when one ran.
+// Waits with poll() until a descriptor of wait_fds() is readable or
+// timeout_ms passed (-1 no limit, 0 only a look), then runs the callbacks of
+// the readable watched ones. True when one ran or a quit signal arrived.
 bool poll_fds(int timeout_ms) {
   State &s = state();
   std::vector<pollfd> set;
-  std::vector<int> ids;
+  std::vector<int> ids;  // 0: the quit-signal pipe
   for (const detail::FdWatch &w : s.fds) {
     if (w.running) continue;
     set.push_back(pollfd{w.fd, POLLIN, 0});
     ids.push_back(w.id);
   }
-  if (set.empty()) return false;
-  const int n = ::poll(set.data(), set.size(), timeout_ms);
+  if (const int q = quit_signal_fd(); q >= 0) {
+    set.push_back(pollfd{q, POLLIN, 0});
+    ids.push_back(0);
+  }
+  if (set.empty() && timeout_ms == 0) return false;
+  const int n = ::poll(set.data(), set.size(), timeout_ms);  // an empty set only waits
   if (n <= 0) return false;
   bool ran = false;
   for (std::size_t i = 0; i < set.size(); ++i) {
     if (set[i].revents == 0) continue;
+    if (ids[i] == 0) {  // taken at the start of the next turn
+      ran = true;
+      continue;
+    }
     auto it = std::find_if(s.fds.begin(), s.fds.end(), [&](const detail::FdWatch &w) { return w.id == ids[i]; });
     if (it == s.fds.end()) continue;
     if (set[i].revents & POLLNVAL) {  // closed behind our back: stop watching it
@@ -555,6 +569,7 @@ enum class Step { dispatched, idle, stalled };
 // One turn of the loop: runs one pending thing, or waits when allowed.
 Step step(bool may_block) {
   State &s = state();
+  if (detail::take_quit_signal()) return Step::dispatched;
   // Nothing reaches the program while a view shows a modal message box.
   if (detail::blocked()) return may_block ? Step::stalled : Step::idle;
   if (!s.fake_keys.empty()) {
@@ -595,19 +610,20 @@ Step step(bool may_block) {
       platform::clock::sleep(due - now);
       return Step::dispatched;
     }
-    s.view->wait(have_timer && !is_virtual ? due - now : -1.0, watched_fds());
+    s.view->wait(have_timer && !is_virtual ? due - now : -1.0, wait_fds());
     return Step::dispatched;
   }
-  if (!s.running || (!have_timer && watched_fds().empty())) return Step::stalled;
+  // Without a view: tests stop here when their script is done; a program
+  // without an operator waits, but not for an answer to a popup.
+  if (!s.running && !s.unattended) return Step::stalled;
+  if (s.unattended && model::top_popup() != 0) return Step::stalled;
+  if (!have_timer && wait_fds().empty()) return Step::stalled;
   if (is_virtual) {
     if (!have_timer) return Step::stalled;  // no time passes for descriptors
     platform::clock::sleep(due - now);
     return Step::dispatched;
   }
-  if (watched_fds().empty()) {
-    platform::clock::sleep(due - now);
-    return Step::dispatched;
-  }
+  // Blocks until the next timer is due or a descriptor is readable.
   const double wait = have_timer ? std::clamp(due - now, 0.0, 3600.0) : -1.0;
   poll_fds(wait < 0 ? -1 : static_cast<int>(std::ceil(wait * 1000.0)));
   return Step::dispatched;
@@ -674,11 +690,14 @@ int GetUserEvent(int wait, int *out_panel, int *out_control) {
       if (out_control) *out_control = c;
       return EVENT_COMMIT;
     }
-    const Step st = step(wait != 0);
+    // After a quit signal no operator's answer is waited for.
+    const bool quitting = wait != 0 && quit_signal() != 0;
+    const Step st = step(wait != 0 && !quitting);
     if (st == Step::stalled) {
       s.stalled = true;
       return UIE_NO_INPUT;
     }
+    if (quitting && s.user_events.empty()) return UIE_NO_INPUT;
     if (st == Step::idle && s.user_events.empty()) {
       if (out_panel) *out_panel = 0;
       if (out_control) *out_control = 0;

@@ -144,7 +144,9 @@ int RunPopupMenu(int menubar, int menu, int panel, int top, int left, int, int, 
   if (m == nullptr) return UIE_MENU_ITEM_INVALID;
   if (detail::panel(panel) == nullptr) return UIE_PANEL_INVALID;
   int answer = 0;
-  if (s.view != nullptr) {
+  if (quit_signal() != 0) {
+    // Quitting: no menu waits for a choice.
+  } else if (s.view != nullptr) {
     detail::ModalBox modal;
     answer = s.view->popup_menu(menubar, menu, panel, top, left);
   } else if (!s.menu_choices.empty()) {

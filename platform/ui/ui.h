@@ -223,6 +223,30 @@ void unwatch_fd(int id);
 // Text of the last failure of a resource load (which file, panel, control, key).
 const std::string &last_error_detail();
 
+// The program runs without a view and without an operator (QV_UI=headless
+// outside tests). Then waiting loops block on the real clock until the next
+// timer or a watched descriptor (instead of stopping when no test script is
+// left); a popup nobody scripted takes its default (MessagePopup OK,
+// ConfirmPopup and GenericMessagePopup their Enter button, file and directory
+// dialogs nothing chosen) and writes its title, text and answer to standard
+// error; a waiting GetUserEvent inside an installed popup serves what is
+// pending (queued keys, due timers) and then returns UIE_NO_INPUT, as no
+// operator will answer it. The program decides what its own dialogs do.
+void set_unattended(bool on);
+bool unattended();
+
+// SIGINT and SIGTERM end the program in order: the signal handler only marks
+// the request; the loop (headless or Qt) then runs handler(signal) as one of
+// its callbacks, or without a handler ends every RunUserInterface with 0.
+// From then on a waiting GetUserEvent returns UIE_NO_INPUT and popups take
+// their defaults without waiting (a Qt dialog open at that moment closes), so
+// a quit path can run unasked. Further signals count as the same request.
+using QuitSignalHandler = std::function<void(int signal)>;
+int quit_on_signals(QuitSignalHandler handler = {});
+void stop_quit_signals();  // the signals' earlier handling again
+int quit_signal();         // the signal received (0 none)
+int quit_signal_fd();      // readable once a signal arrived (-1 none); views wait on it too
+
 // False when QV_UI=headless asks for no view.
 bool view_wanted();
 

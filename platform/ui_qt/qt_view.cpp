@@ -38,12 +38,14 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 
 #include "platform/ui/input.h"
 #include "platform/ui/model.h"
 #include "platform/ui/popups.h"
+#include "platform/ui/ui.h"
 #include "platform/ui/view.h"
 #include "platform/ui_qt/qt_start.h"
 
@@ -139,6 +141,21 @@ class DecorationWidget : public QFrame {
 };
 
 class QtView;
+
+// A quit signal ends the dialog or menu Qt runs modally (its default answer
+// is the library's then).
+class EndOnQuitSignal {
+ public:
+  EndOnQuitSignal(QObject *context, std::function<void()> end) {
+    const int fd = ui::quit_signal_fd();
+    if (fd < 0) return;
+    note_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(note_.get(), &QSocketNotifier::activated, context, std::move(end));
+  }
+
+ private:
+  std::unique_ptr<QSocketNotifier> note_;
+};
 
 // A panel: a window, a child widget or a tab page; controls lie in content.
 class PanelWidget : public QWidget {
@@ -303,6 +320,7 @@ class QtView : public ui::View, public ui::PopupView, public QObject {
       a->setEnabled(!i.dimmed);
       a->setData(i.id);
     }
+    EndOnQuitSignal end(&qmenu, [&qmenu] { qmenu.close(); });
     QAction *chosen = qmenu.exec(content->mapToGlobal(QPoint(left, top)));
     return chosen ? chosen->data().toInt() : 0;
   }
@@ -336,6 +354,7 @@ class QtView : public ui::View, public ui::PopupView, public QObject {
   int message(const ui::ShownPopup &p) override {
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(p.title), QString::fromStdString(p.message),
                     QMessageBox::Ok, dialog_parent());
+    EndOnQuitSignal end(&box, [&box] { box.reject(); });
     box.exec();
     return 0;
   }
@@ -347,6 +366,7 @@ class QtView : public ui::View, public ui::PopupView, public QObject {
     for (const std::string &b : p.buttons) buttons.push_back(box.addButton(QString::fromStdString(b), QMessageBox::ActionRole));
     if (p.enter >= 1 && p.enter <= static_cast<int>(buttons.size())) box.setDefaultButton(buttons[p.enter - 1]);
     if (p.escape >= 1 && p.escape <= static_cast<int>(buttons.size())) box.setEscapeButton(buttons[p.escape - 1]);
+    EndOnQuitSignal end(&box, [&box] { box.reject(); });
     box.exec();
     for (std::size_t i = 0; i < buttons.size(); ++i)
       if (box.clickedButton() == buttons[i]) return static_cast<int>(i) + 1;
@@ -354,10 +374,11 @@ class QtView : public ui::View, public ui::PopupView, public QObject {
   }
 
   int confirm(const ui::ShownPopup &p) override {
-    const auto r = QMessageBox::question(dialog_parent(), QString::fromStdString(p.title),
-                                         QString::fromStdString(p.message), QMessageBox::Yes | QMessageBox::No,
-                                         QMessageBox::Yes);
-    return r == QMessageBox::Yes ? 1 : 0;
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(p.title), QString::fromStdString(p.message),
+                    QMessageBox::Yes | QMessageBox::No, dialog_parent());
+    box.setDefaultButton(QMessageBox::Yes);
+    EndOnQuitSignal end(&box, [&box] { box.reject(); });
+    return box.exec() == QMessageBox::Yes ? 1 : 0;
   }
 
   int file_select(const ui::ShownPopup &p, std::string *path) override {
@@ -376,18 +397,21 @@ class QtView : public ui::View, public ui::PopupView, public QObject {
     QStringList dirs;
     for (const std::string &d : ui::headless::dir_history()) dirs << QString::fromStdString(d);
     if (!dirs.isEmpty()) dlg.setHistory(dirs);
+    EndOnQuitSignal end(&dlg, [&dlg] { dlg.reject(); });
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return VAL_NO_FILE_SELECTED;
     *path = dlg.selectedFiles().front().toStdString();
     return QFileInfo(dlg.selectedFiles().front()).isFile() ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;
   }
 
   int dir_select(const ui::ShownPopup &p, std::string *path) override {
-    QFileDialog::Options opts = QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly;
-    if (!p.allow_make_directory) opts |= QFileDialog::ReadOnly;
-    const QString dir = QFileDialog::getExistingDirectory(dialog_parent(), QString::fromStdString(p.title),
-                                                          QString::fromStdString(p.directory), opts);
-    if (dir.isEmpty()) return VAL_NO_DIRECTORY_SELECTED;
-    *path = dir.toStdString();
+    QFileDialog dlg(dialog_parent(), QString::fromStdString(p.title), QString::fromStdString(p.directory));
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setOption(QFileDialog::ShowDirsOnly);
+    if (!p.allow_make_directory) dlg.setOption(QFileDialog::ReadOnly);
+    dlg.setFileMode(QFileDialog::Directory);
+    EndOnQuitSignal end(&dlg, [&dlg] { dlg.reject(); });
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return VAL_NO_DIRECTORY_SELECTED;
+    *path = dlg.selectedFiles().front().toStdString();
     return VAL_DIRECTORY_SELECTED;
   }
 

@@ -20,6 +20,8 @@
 #include <QUrl>
 #include <unistd.h>
 
+#include <csignal>
+
 #include "platform/ui/model.h"
 #include "platform/ui_qt/qt_start.h"
 #include "platform/ui_qt/qt_view.h"
@@ -524,6 +526,42 @@ TEST_F(QtView, WatchedDescriptorWakesTheWait) {
   EXPECT_EQ(got, 'x');
   close(fds[0]);
   close(fds[1]);
+}
+
+TEST_F(QtView, ASignalEndsTheLoopAndClosesAnOpenDialog) {
+  load_all();
+  for (int h : ui::model::panel_handles())
+    if (const auto *pp = ui::model::find_panel(h))
+      for (const auto &c : pp->controls)
+        if (c.kind == ui::model::Kind::timer) SetCtrlAttribute(h, c.id, ATTR_ENABLED, 0);
+  struct Signals {
+    Signals() { EXPECT_EQ(ui::quit_on_signals(), 0); }
+    ~Signals() { ui::stop_quit_signals(); }
+  };
+  {
+    Signals on;
+    QTimer::singleShot(0, [] { std::raise(SIGTERM); });  // once the loop waits on Qt
+    EXPECT_EQ(RunUserInterface(), 0);
+  }
+  Signals on;
+  // A dialog open when the signal comes closes with its default answer.
+  QTimer::singleShot(20, [] { std::raise(SIGINT); });
+  EXPECT_EQ(GenericMessagePopup("Warning", "Selected directory does not exist", "Yes", "Cancel", nullptr, nullptr,
+                                0, 0, 1, 1, 2),
+            1);
+  // Later popups ask nobody.
+  bool shown = false;
+  QTimer::singleShot(0, [&] {
+    if (QWidget *box = QApplication::activeModalWidget()) {
+      shown = true;
+      box->close();
+    }
+  });
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MessagePopup("Error", "after the signal"), 0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("after the signal -> OK"), std::string::npos);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(shown);
 }
 
 TEST_F(QtView, PanelPictureIsSaved) {
