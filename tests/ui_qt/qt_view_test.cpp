@@ -53,6 +53,13 @@ class QtView : public UiTest {
     EXPECT_NE(w, nullptr) << "control " << c;
     return w;
   }
+  // Every timer off, so that only what a test sends wakes the loop.
+  static void stop_timers() {
+    for (int h : ui::model::panel_handles())
+      if (const auto *pp = ui::model::find_panel(h))
+        for (const auto &c : pp->controls)
+          if (c.kind == ui::model::Kind::timer) SetCtrlAttribute(h, c.id, ATTR_ENABLED, 0);
+  }
   std::vector<int> kinds(int p, int c) {
     std::vector<int> out;
     for (const Ev &e : headless::events())
@@ -507,11 +514,7 @@ TEST_F(QtView, LoopRunsOnQtAndMessageBoxesBlock) {
 
 TEST_F(QtView, WatchedDescriptorWakesTheWait) {
   load_all();
-  SetCtrlAttribute(1, ALL_TIMER, ATTR_ENABLED, 0);
-  for (int h : ui::model::panel_handles())
-    if (const auto *pp = ui::model::find_panel(h))
-      for (const auto &c : pp->controls)
-        if (c.kind == ui::model::Kind::timer) SetCtrlAttribute(h, c.id, ATTR_ENABLED, 0);
+  stop_timers();
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   int got = 0;
@@ -530,10 +533,7 @@ TEST_F(QtView, WatchedDescriptorWakesTheWait) {
 
 TEST_F(QtView, ASignalEndsTheLoopAndClosesAnOpenDialog) {
   load_all();
-  for (int h : ui::model::panel_handles())
-    if (const auto *pp = ui::model::find_panel(h))
-      for (const auto &c : pp->controls)
-        if (c.kind == ui::model::Kind::timer) SetCtrlAttribute(h, c.id, ATTR_ENABLED, 0);
+  stop_timers();
   struct Signals {
     Signals() { EXPECT_EQ(ui::quit_on_signals(), 0); }
     ~Signals() { ui::stop_quit_signals(); }
