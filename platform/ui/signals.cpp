@@ -34,7 +34,7 @@ void drain() {
   }
 }
 
-// Every run level ends, innermost first.
+// Every running RunUserInterface ends with 0.
 void quit_all() {
   for (detail::RunLevel &level : detail::state().runs) {
     level.quit = true;
