@@ -614,9 +614,8 @@ Step step(bool may_block) {
     return Step::dispatched;
   }
   // Without a view: tests stop here when their script is done; a program
-  // without an operator waits, but not for an answer to a popup.
+  // without an operator waits for its timers and descriptors.
   if (!s.running && !s.unattended) return Step::stalled;
-  if (s.unattended && model::top_popup() != 0) return Step::stalled;
   if (!have_timer && wait_fds().empty()) return Step::stalled;
   if (is_virtual) {
     if (!have_timer) return Step::stalled;  // no time passes for descriptors
@@ -690,14 +689,22 @@ int GetUserEvent(int wait, int *out_panel, int *out_control) {
       if (out_control) *out_control = c;
       return EVENT_COMMIT;
     }
-    // After a quit signal no operator's answer is waited for.
-    const bool quitting = wait != 0 && quit_signal() != 0;
-    const Step st = step(wait != 0 && !quitting);
+    // Without an operator (unattended, or after a quit signal) nobody's
+    // answer is waited for: what is pending runs, then there is no input.
+    if (wait != 0 && (quit_signal() != 0 || (s.unattended && s.view == nullptr))) {
+      for (int i = 0; i < 1000 && s.user_events.empty() && step(false) == Step::dispatched; ++i) {
+      }
+      if (s.user_events.empty()) {
+        s.stalled = true;
+        return UIE_NO_INPUT;
+      }
+      continue;
+    }
+    const Step st = step(wait != 0);
     if (st == Step::stalled) {
       s.stalled = true;
       return UIE_NO_INPUT;
     }
-    if (quitting && s.user_events.empty()) return UIE_NO_INPUT;
     if (st == Step::idle && s.user_events.empty()) {
       if (out_panel) *out_panel = 0;
       if (out_control) *out_control = 0;

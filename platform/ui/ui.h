@@ -229,9 +229,10 @@ const std::string &last_error_detail();
 // left); a popup nobody scripted takes its default (MessagePopup OK,
 // ConfirmPopup and GenericMessagePopup their Enter button, file and directory
 // dialogs nothing chosen) and writes its title, text and answer to standard
-// error; a waiting GetUserEvent inside an installed popup serves what is
-// pending (queued keys, due timers) and then returns UIE_NO_INPUT, as no
-// operator will answer it. The program decides what its own dialogs do.
+// error; a waiting GetUserEvent (a modal dialog's loop) serves what is
+// pending (queued keys, due timers, descriptors) and then returns
+// UIE_NO_INPUT, as no operator will answer. The program decides what its own
+// dialogs do.
 void set_unattended(bool on);
 bool unattended();
 
@@ -506,7 +507,8 @@ int RunPopupMenu(int menubar, int menu, int panel, int top, int left, int area_t
 int RunUserInterface(void);  // until QuitUserInterface; returns its code
 int QuitUserInterface(int code);
 // The next commit (EVENT_COMMIT, with panel and control) while callbacks keep
-// running; wait 0 returns 0 at once when none is pending.
+// running; wait 0 returns 0 at once when none is pending. UIE_NO_INPUT when
+// no input can come (a test script ran out, an unattended run, a quit signal).
 int GetUserEvent(int wait, int *panel, int *control);
 int ProcessSystemEvents(void);  // runs what is pending, never waits
 // Queues a key for the active panel: it is delivered when the loop next runs,

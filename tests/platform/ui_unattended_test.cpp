@@ -93,6 +93,8 @@ TEST_F(Unattended, AModalLoopServesWhatIsPendingAndWaitsForNobody) {
   EXPECT_EQ(GetUserEvent(1, &p, &c), UIE_NO_INPUT);
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
   RemovePopup(0);
+  // A dialog shown as a panel of its own waits for nobody either.
+  EXPECT_EQ(GetUserEvent(1, &p, &c), UIE_NO_INPUT);
 }
 
 TEST_F(Unattended, NothingToWaitForEndsTheLoop) {
