@@ -103,7 +103,8 @@ int show_generic(ShownPopup p) {
     p.answer = through_view([&] { return popup_view->generic(p); });
     if (quit_signal() != 0) p.answer = fallback;  // closed by the signal
   } else {
-    p.answer = scripted_or_default(p, fallback, p.buttons[static_cast<std::size_t>(fallback - 1)]);
+    const std::string label = p.buttons.empty() ? "" : p.buttons[static_cast<std::size_t>(fallback - 1)];
+    p.answer = scripted_or_default(p, fallback, label);
   }
   record(p);
   return p.answer;
