@@ -127,6 +127,19 @@ int fnsplit(const char *path, char *drive, char *dir, char *name, char *ext) {
   return flags;
 }
 
+int SplitPath(const char *path, char *drive, char *dir, char *file) {
+  for (char *b : {drive, dir, file})
+    if (b != nullptr) b[0] = '\0';
+  if (path == nullptr) return -1;
+  const Parts p = split(path);
+  const std::string name = p.name_ext();
+  if (!split_is_whole(p, path) || !fits(p.dir) || !fits(name)) return -1;
+  put_part(drive, FNSPLIT_DRIVE_SIZE, p.drive);
+  put_part(dir, QV_PATH_SIZE, p.dir);
+  put_part(file, QV_PATH_SIZE, name);
+  return 0;
+}
+
 namespace qv {
 char *_fullpath(char *buffer, const char *path, size_t size) {
   if (path == nullptr) return nullptr;

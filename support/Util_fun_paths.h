@@ -29,6 +29,12 @@ constexpr size_t FNSPLIT_EXT_SIZE = 32;
 // null, every given one is emptied first. Returns the flags of the parts found.
 int fnsplit(const char *path, char *drive, char *dir, char *name, char *ext);
 
+// The toolbox's split into drive ("C:"), directory (with its separators as
+// written) and file name (name and extension); any buffer may be null. drive
+// holds FNSPLIT_DRIVE_SIZE bytes, dir and file QV_PATH_SIZE. 0, or -1 (every
+// given buffer empty) when a part would be cut.
+int SplitPath(const char *path, char *drive, char *dir, char *file);
+
 namespace qv {
 // The full path: relative paths are taken from the current directory, "." and
 // ".." components resolved (never above the root), separators written as '/',

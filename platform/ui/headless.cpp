@@ -88,7 +88,9 @@ void reset() {
   s.print_attrs.clear();
   s.script.clear();
   s.running = false;
+  s.unattended = false;
   s.stalled = false;
+  detail::forget_quit_signal();
   clear_events();
   s.menu_choices.clear();
   s.menus_shown.clear();

@@ -66,6 +66,7 @@ struct State {
   // headless
   std::deque<std::function<void()>> script;
   bool running = false;
+  bool unattended = false;
   bool stalled = false;
   std::vector<headless::Event> log;
   std::deque<int> menu_choices;
@@ -138,6 +139,7 @@ void default_label_position(model::Control &c);
 struct PageDef;
 struct PanelDef {
   model::Panel panel;
+  int menubar = 0;  // menu bar of the same file shown in the panel (0 none)
   // tab control id -> its pages
   std::map<int, std::vector<PanelDef>> pages;
 };
@@ -154,5 +156,13 @@ bool callback_registered(const std::string &name);
 
 // Clears the headless popup script (popups.cpp).
 void reset_popups();
+
+// Quit signals (signals.cpp): runs the program's quit for a signal that
+// arrived; true when one did. forget_quit_signal clears it (tests).
+bool take_quit_signal();
+void forget_quit_signal();
+// A popup answered without an operator, on standard error.
+void tell_operator_absent(const std::string &kind, const std::string &title, const std::string &message,
+                          const std::string &answer);
 
 }  // namespace platform::ui::detail

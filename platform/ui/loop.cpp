@@ -256,6 +256,15 @@ int deliver_key(int p, int c, int key, bool control_action) {
 namespace platform::ui::input {
 
 int press(int p, int c, int x, int y) {
+  if (c == 0) {
+    // On the panel itself, beside its controls.
+    const model::Panel *pp = panel(p);
+    if (pp == nullptr) return UIE_PANEL_INVALID;
+    if (!model::accepts_input(p)) return UIE_NOT_OPERABLE;
+    state().pressed = {p, 0};
+    detail::deliver_panel(p, EVENT_LEFT_CLICK, y < 0 ? pp->height / 2 : y, x < 0 ? pp->width / 2 : x);
+    return 0;
+  }
   if (const int r = gate(p, c, false); r != 0) return r;
   centre(p, c, &x, &y);
   state().pressed = {p, c};
@@ -268,11 +277,16 @@ int press(int p, int c, int x, int y) {
 }
 
 int release(int p, int c, int x, int y) {
-  if (!detail::exists(p, c) || c == 0) return detail::exists(p, 0) ? UIE_CTRL_INVALID : UIE_PANEL_INVALID;
-  centre(p, c, &x, &y);
+  if (!detail::exists(p, c)) return detail::exists(p, 0) ? UIE_CTRL_INVALID : UIE_PANEL_INVALID;
   const bool was_pressed = state().pressed == std::pair<int, int>{p, c};
   state().pressed = {0, 0};
   if (!was_pressed) return UIE_NOT_OPERABLE;
+  if (c == 0) {
+    const model::Panel *pp = panel(p);
+    detail::deliver_panel(p, EVENT_LEFT_CLICK_UP, y < 0 ? pp->height / 2 : y, x < 0 ? pp->width / 2 : x);
+    return 0;
+  }
+  centre(p, c, &x, &y);
   if (panel(p)->control(c)->kind == Kind::command_button && gate(p, c, true) == 0)
     detail::deliver_ctrl(p, c, EVENT_COMMIT, 0, 0);
   if (detail::exists(p, c)) detail::deliver_ctrl(p, c, EVENT_LEFT_CLICK_UP, y, x);
@@ -289,6 +303,9 @@ int click(int p, int c) {
 int right_click(int p, int c, int x, int y) {
   if (const int r = gate(p, c, false); r != 0) return r;
   centre(p, c, &x, &y);
+  // The focus moves first, so that a control the callback makes active (a
+  // label editor opened from a context menu) keeps the focus.
+  if (!detail::move_focus(p, c) || !detail::exists(p, c)) return 0;
   detail::deliver_ctrl(p, c, EVENT_RIGHT_CLICK, y, x);
   return 0;
 }
@@ -422,7 +439,9 @@ int pick_menu_item(int bar, int item) {
   if (mb == nullptr) return UIE_MENUBAR_INVALID;
   const model::MenuItem *mi = mb->item(item);
   if (mi == nullptr) return UIE_MENU_ITEM_INVALID;
-  if (mb->panel == 0 || !model::accepts_input(mb->panel) || mi->dimmed) return UIE_NOT_OPERABLE;
+  const model::Panel *shown_in = panel(mb->panel);
+  if (shown_in == nullptr || shown_in->menubar != bar || !model::accepts_input(mb->panel) || mi->dimmed)
+    return UIE_NOT_OPERABLE;
   for (const model::Menu &m : mb->menus)
     for (const model::MenuItem &i : m.items)
       if (i.id == item && m.dimmed) return UIE_NOT_OPERABLE;
@@ -514,29 +533,44 @@ bool may_run(const detail::FdWatch &w) {
   return !w.running && (!w.when_idle || (s.callback_depth == 0 && !s.runs.empty()));
 }
 
-std::vector<int> watched_fds() {
+// What a wait of the loop watches: the descriptors of watch_fd that may run
+// now (not while their callback runs; idle watches only while the loop runs
+// idle) and the quit-signal pipe. A further source of input joins the loop
+// by its descriptor here, and its work in poll_fds.
+std::vector<int> wait_fds() {
   std::vector<int> out;
   for (const detail::FdWatch &w : state().fds)
     if (may_run(w)) out.push_back(w.fd);
+  if (const int q = quit_signal_fd(); q >= 0) out.push_back(q);
   return out;
 }
 
-// Runs the callbacks of readable descriptors; true when one ran.
+// Waits with poll() until a descriptor of wait_fds() is readable or
+// timeout_ms passed (-1 no limit, 0 only a look), then runs the callbacks of
+// the readable watched ones. True when one ran or a quit signal arrived.
 bool poll_fds(int timeout_ms) {
   State &s = state();
   std::vector<pollfd> set;
-  std::vector<int> ids;
+  std::vector<int> ids;  // 0: the quit-signal pipe
   for (const detail::FdWatch &w : s.fds) {
     if (!may_run(w)) continue;
     set.push_back(pollfd{w.fd, POLLIN, 0});
     ids.push_back(w.id);
   }
-  if (set.empty()) return false;
-  const int n = ::poll(set.data(), set.size(), timeout_ms);
+  if (const int q = quit_signal_fd(); q >= 0) {
+    set.push_back(pollfd{q, POLLIN, 0});
+    ids.push_back(0);
+  }
+  if (set.empty() && timeout_ms == 0) return false;
+  const int n = ::poll(set.data(), set.size(), timeout_ms);  // an empty set only waits
   if (n <= 0) return false;
   bool ran = false;
   for (std::size_t i = 0; i < set.size(); ++i) {
     if (set[i].revents == 0) continue;
+    if (ids[i] == 0) {  // taken at the start of the next turn
+      ran = true;
+      continue;
+    }
     auto it = std::find_if(s.fds.begin(), s.fds.end(), [&](const detail::FdWatch &w) { return w.id == ids[i]; });
     if (it == s.fds.end()) continue;
     if (set[i].revents & POLLNVAL) {  // closed behind our back: stop watching it
@@ -565,6 +599,7 @@ enum class Step { dispatched, idle, stalled };
 // One turn of the loop: runs one pending thing, or waits when allowed.
 Step step(bool may_block) {
   State &s = state();
+  if (detail::take_quit_signal()) return Step::dispatched;
   // Nothing reaches the program while a view shows a modal message box.
   if (detail::blocked()) return may_block ? Step::stalled : Step::idle;
   if (!s.fake_keys.empty()) {
@@ -605,19 +640,19 @@ Step step(bool may_block) {
       platform::clock::sleep(due - now);
       return Step::dispatched;
     }
-    s.view->wait(have_timer && !is_virtual ? due - now : -1.0, watched_fds());
+    s.view->wait(have_timer && !is_virtual ? due - now : -1.0, wait_fds());
     return Step::dispatched;
   }
-  if (!s.running || (!have_timer && watched_fds().empty())) return Step::stalled;
+  // Without a view: tests stop here when their script is done; a program
+  // without an operator waits for its timers and descriptors.
+  if (!s.running && !s.unattended) return Step::stalled;
+  if (!have_timer && wait_fds().empty()) return Step::stalled;
   if (is_virtual) {
     if (!have_timer) return Step::stalled;  // no time passes for descriptors
     platform::clock::sleep(due - now);
     return Step::dispatched;
   }
-  if (watched_fds().empty()) {
-    platform::clock::sleep(due - now);
-    return Step::dispatched;
-  }
+  // Blocks until the next timer is due or a descriptor is readable.
   const double wait = have_timer ? std::clamp(due - now, 0.0, 3600.0) : -1.0;
   poll_fds(wait < 0 ? -1 : static_cast<int>(std::ceil(wait * 1000.0)));
   return Step::dispatched;
@@ -683,6 +718,17 @@ int GetUserEvent(int wait, int *out_panel, int *out_control) {
       if (out_panel) *out_panel = p;
       if (out_control) *out_control = c;
       return EVENT_COMMIT;
+    }
+    // Without an operator (unattended, or after a quit signal) nobody's
+    // answer is waited for: what is pending runs, then there is no input.
+    if (wait != 0 && (quit_signal() != 0 || (s.unattended && s.view == nullptr))) {
+      for (int i = 0; i < 1000 && s.user_events.empty() && step(false) == Step::dispatched; ++i) {
+      }
+      if (s.user_events.empty()) {
+        s.stalled = true;
+        return UIE_NO_INPUT;
+      }
+      continue;
     }
     const Step st = step(wait != 0);
     if (st == Step::stalled) {

@@ -32,12 +32,6 @@ bool take(Answer *a) {
   return true;
 }
 
-int take_answer(int fallback) {
-  Answer a;
-  if (!take(&a)) return fallback;
-  return a.is_path ? 1 : a.button;
-}
-
 void record(const ShownPopup &p) {
   if (log.size() >= kLogLimit) log.erase(log.begin(), log.begin() + kLogLimit / 2);
   log.push_back(p);
@@ -76,9 +70,27 @@ void reset_popups() {
 }
 }  // namespace detail
 
+namespace {
+
+// The view asks the operator, unless a quit signal came: then nobody is asked.
+bool view_asks() { return popup_view != nullptr && quit_signal() == 0; }
+
+// The script's answer, else the default; without an operator the popup and
+// its default go to standard error.
+int scripted_or_default(const ShownPopup &p, int fallback, const std::string &label) {
+  Answer a;
+  if (take(&a)) return a.is_path ? 1 : a.button;
+  if (quit_signal() != 0 || unattended()) detail::tell_operator_absent(p.kind, p.title, p.message, label);
+  return fallback;
+}
+
+}  // namespace
+
 int show_message(ShownPopup p) {
   p.cursor_while_shown = cursor_style;
-  p.answer = popup_view ? through_view([&] { return popup_view->message(p); }) : take_answer(0);
+  if (view_asks()) p.answer = through_view([&] { return popup_view->message(p); });
+  else p.answer = scripted_or_default(p, 0, "OK");
+  if (quit_signal() != 0 && p.answer > 0) p.answer = 0;
   record(p);
   return p.answer < 0 ? p.answer : 0;
 }
@@ -87,7 +99,13 @@ int show_generic(ShownPopup p) {
   p.cursor_while_shown = cursor_style;
   int fallback = p.enter;
   if (fallback < 1 || fallback > static_cast<int>(p.buttons.size())) fallback = 1;
-  p.answer = popup_view ? through_view([&] { return popup_view->generic(p); }) : take_answer(fallback);
+  if (view_asks()) {
+    p.answer = through_view([&] { return popup_view->generic(p); });
+    if (quit_signal() != 0) p.answer = fallback;  // closed by the signal
+  } else {
+    const std::string label = p.buttons.empty() ? "" : p.buttons[static_cast<std::size_t>(fallback - 1)];
+    p.answer = scripted_or_default(p, fallback, label);
+  }
   record(p);
   return p.answer;
 }
@@ -95,8 +113,11 @@ int show_generic(ShownPopup p) {
 int show_confirm(ShownPopup p) {
   p.cursor_while_shown = cursor_style;
   int answer = PopupView::kNotHandled;
-  if (popup_view) answer = through_view([&] { return popup_view->confirm(p); });
-  if (answer == PopupView::kNotHandled) answer = take_answer(1);
+  if (view_asks()) {
+    answer = through_view([&] { return popup_view->confirm(p); });
+    if (answer != PopupView::kNotHandled && quit_signal() != 0) answer = 1;
+  }
+  if (answer == PopupView::kNotHandled) answer = scripted_or_default(p, 1, "Yes");
   p.answer = answer < 0 ? answer : (answer != 0 ? 1 : 0);
   record(p);
   return p.answer;
@@ -107,7 +128,11 @@ namespace {
 // The dialog's answer from the script: a path, the default, or nothing.
 int scripted_selection(const ShownPopup &p, std::string *path) {
   Answer a;
-  if (!take(&a) || (!a.is_path && a.button == 0)) return 0;
+  if (!take(&a)) {
+    if (quit_signal() != 0 || unattended()) detail::tell_operator_absent(p.kind, p.title, p.directory, "nothing chosen");
+    return 0;
+  }
+  if (!a.is_path && a.button == 0) return 0;
   if (a.is_path) {
     *path = a.path;
   } else {
@@ -123,7 +148,10 @@ int show_file(ShownPopup p, std::string *path) {
   p.cursor_while_shown = cursor_style;
   std::string chosen;
   int answer = PopupView::kNotHandled;
-  if (popup_view) answer = through_view([&] { return popup_view->file_select(p, &chosen); });
+  if (view_asks()) {
+    answer = through_view([&] { return popup_view->file_select(p, &chosen); });
+    if (answer != PopupView::kNotHandled && quit_signal() != 0) answer = 0;
+  }
   if (answer == PopupView::kNotHandled) {
     answer = scripted_selection(p, &chosen);
     if (answer > 0) {
@@ -144,7 +172,10 @@ int show_dir(ShownPopup p, std::string *path) {
   p.cursor_while_shown = cursor_style;
   std::string chosen;
   int answer = PopupView::kNotHandled;
-  if (popup_view) answer = through_view([&] { return popup_view->dir_select(p, &chosen); });
+  if (view_asks()) {
+    answer = through_view([&] { return popup_view->dir_select(p, &chosen); });
+    if (answer != PopupView::kNotHandled && quit_signal() != 0) answer = 0;
+  }
   if (answer == PopupView::kNotHandled) answer = scripted_selection(p, &chosen);
   if (answer > 0 && chosen.size() >= kPathSize) answer = -1;
   if (answer > 0) answer = VAL_DIRECTORY_SELECTED;

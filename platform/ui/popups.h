@@ -1,7 +1,8 @@
 #pragma once
 // Modal popups of the user-interface library. Without a view (headless) the
 // answers come from a script that tests fill; unscripted popups take their
-// Enter button.
+// Enter button, and in an unattended run (platform::ui::set_unattended) or
+// after a quit signal they also write what they show to standard error.
 #include <climits>
 #include <deque>
 #include <initializer_list>

@@ -225,6 +225,31 @@ void unwatch_fd(int id);
 // Text of the last failure of a resource load (which file, panel, control, key).
 const std::string &last_error_detail();
 
+// The program runs without a view and without an operator (QV_UI=headless
+// outside tests). Then waiting loops block on the real clock until the next
+// timer or a watched descriptor (instead of stopping when no test script is
+// left); a popup nobody scripted takes its default (MessagePopup OK,
+// ConfirmPopup and GenericMessagePopup their Enter button, file and directory
+// dialogs nothing chosen) and writes its title, text and answer to standard
+// error; a waiting GetUserEvent (a modal dialog's loop) serves what is
+// pending (queued keys, due timers, descriptors) and then returns
+// UIE_NO_INPUT, as no operator will answer. The program decides what its own
+// dialogs do.
+void set_unattended(bool on);
+bool unattended();
+
+// SIGINT and SIGTERM end the program in order: the signal handler only marks
+// the request; the loop (headless or Qt) then runs handler(signal) as one of
+// its callbacks, or without a handler ends every RunUserInterface with 0.
+// From then on a waiting GetUserEvent returns UIE_NO_INPUT and popups take
+// their defaults without waiting (a Qt dialog open at that moment closes), so
+// a quit path can run unasked. Further signals count as the same request.
+using QuitSignalHandler = std::function<void(int signal)>;
+int quit_on_signals(QuitSignalHandler handler = {});
+void stop_quit_signals();  // the signals' earlier handling again
+int quit_signal();         // the signal received (0 none)
+int quit_signal_fd();      // readable once a signal arrived (-1 none); views wait on it too
+
 // False when QV_UI=headless asks for no view.
 bool view_wanted();
 
@@ -456,7 +481,11 @@ int AddItemToPathCtrlHistory(int panel, int control, const char *path);  // goes
 // ---------------------------------------------------------------------------
 // Menu bars and popup menus.
 
-// Loads menu bar resource_id; with a panel handle it is shown in that panel.
+// Loads menu bar resource_id; with a panel handle it belongs to that panel
+// (discarded with it) and is shown there in place of the bar shown before,
+// which stays loaded. A bar the resource marks as a context menu is never
+// shown: its menus run with RunPopupMenu only. Bars load as often as asked,
+// each with a handle of its own.
 int LoadMenuBar(int panel, const char *file, int resource_id);
 int DiscardMenuBar(int menubar);
 int GetMenuBarAttribute(int menubar, int item, int attribute, int *value);
@@ -480,7 +509,8 @@ int RunPopupMenu(int menubar, int menu, int panel, int top, int left, int area_t
 int RunUserInterface(void);  // until QuitUserInterface; returns its code
 int QuitUserInterface(int code);
 // The next commit (EVENT_COMMIT, with panel and control) while callbacks keep
-// running; wait 0 returns 0 at once when none is pending.
+// running; wait 0 returns 0 at once when none is pending. UIE_NO_INPUT when
+// no input can come (a test script ran out, an unattended run, a quit signal).
 int GetUserEvent(int wait, int *panel, int *control);
 int ProcessSystemEvents(void);  // runs what is pending, never waits
 // Queues a key for the active panel: it is delivered when the loop next runs,

@@ -7,7 +7,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <string>
 #include <utility>
+#include <vector>
 
 static_assert(sizeof(off_t) == 8, "file positions must be 64 bits wide");
 
@@ -201,6 +204,95 @@ int GetFileAttrs(const char *path, int *read_only, int *system, int *hidden, int
   // From the permission bits, not access(): root may write anything.
   if (read_only != nullptr) *read_only = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   return S_ISDIR(st.st_mode) ? 1 : 0;
+}
+
+namespace {
+
+int dir_code(int e) {
+  switch (e) {
+    case ENOENT:
+    case ENOTDIR: return DIR_IO_PATH_NOT_FOUND;
+    case EEXIST: return DIR_IO_EXISTS;
+    case EACCES:
+    case EPERM:
+    case EROFS: return DIR_IO_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return DIR_IO_DISK_FULL;
+    case ENOMEM: return DIR_IO_NO_MEMORY;
+    case ENAMETOOLONG:
+    case EINVAL:
+    case ELOOP: return DIR_IO_INVALID_PATH;
+    default: return DIR_IO_ERROR;
+  }
+}
+
+// Copies everything from one descriptor to the other; an errno value or 0.
+int copy_data(int from, int to) {
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    const ssize_t n = ::read(from, buf.data(), buf.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return 0;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(to, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      done += w;
+    }
+  }
+}
+
+}  // namespace
+
+int MakeDir(const char *path) {
+  if (path == nullptr || *path == '\0') return DIR_IO_INVALID_PATH;
+  return ::mkdir(path, 0777) == 0 ? 0 : dir_code(errno);
+}
+
+int CopyFile(const char *source, const char *target) {
+  if (source == nullptr || target == nullptr || *source == '\0' || *target == '\0') return DIR_IO_INVALID_PATH;
+  const int in = ::open(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (in < 0) return dir_code(errno);
+  struct stat src {};
+  if (::fstat(in, &src) != 0 || !S_ISREG(src.st_mode)) {
+    ::close(in);
+    return DIR_IO_INVALID_PATH;
+  }
+  ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
+  std::string to = target;
+  struct stat dst {};
+  if (::stat(to.c_str(), &dst) == 0 && S_ISDIR(dst.st_mode)) {
+    const std::string s = source;
+    const auto sep = s.find_last_of('/');
+    to += (to.back() == '/' ? "" : "/") + (sep == std::string::npos ? s : s.substr(sep + 1));
+  }
+  if (::stat(to.c_str(), &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
+    ::close(in);
+    return 0;
+  }
+  std::string temp = to + ".XXXXXX";
+  const int out = ::mkstemp(temp.data());
+  if (out < 0) {
+    const int e = errno;
+    ::close(in);
+    return dir_code(e);
+  }
+  int e = copy_data(in, out);
+  if (e == 0 && ::fchmod(out, src.st_mode & 07777) != 0) e = errno;
+  if (::close(out) != 0 && e == 0) e = errno;
+  ::close(in);
+  if (e == 0 && ::rename(temp.c_str(), to.c_str()) != 0) e = errno;
+  if (e != 0) {
+    ::unlink(temp.c_str());
+    return dir_code(e);
+  }
+  return 0;
 }
 
 int GetFmtIOError(void) { return last_code; }

@@ -34,6 +34,25 @@ int GetFileSize(const char *path, int64_t *size);
 // may write the file by its permission bits.
 int GetFileAttrs(const char *path, int *read_only, int *system, int *hidden, int *archive);
 
+// Results of MakeDir and CopyFile (0 success).
+enum {
+  DIR_IO_PATH_NOT_FOUND = -1,  // a component of the path does not exist (CopyFile: the source)
+  DIR_IO_ERROR = -3,           // any other failure of the system
+  DIR_IO_NO_MEMORY = -4,
+  DIR_IO_INVALID_PATH = -5,    // empty, too long, or a source that is no regular file
+  DIR_IO_ACCESS_DENIED = -6,
+  DIR_IO_DISK_FULL = -8,
+  DIR_IO_EXISTS = -9,          // MakeDir: a directory or file of that name exists
+};
+// Makes one directory (its parent must exist).
+int MakeDir(const char *path);
+// Copies a regular file to target, or into target when that is a directory,
+// keeping its permission bits. The copy is written beside the target under a
+// temporary name and renamed over it when complete, so a failed copy leaves
+// the target as it was. Copying a file onto itself changes nothing.
+int CopyFile(const char *source, const char *target);
+inline int CVI_CopyFile(const char *source, const char *target) { return CopyFile(source, target); }
+
 // Code of the last file call of this layer, 0 after a success.
 enum {
   FMT_IO_NO_ERROR = 0,

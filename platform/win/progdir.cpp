@@ -59,6 +59,8 @@ int GetDir(char dir[]) {
 
 int SetDir(const char dir[]) { return (dir != nullptr && chdir(dir) == 0) ? 0 : -1; }
 
+int SetDrive(int drive) { return drive >= 0 && drive < 26 ? 0 : -1; }
+
 int GetFullPathFromProject(const char name[], char full[]) {
   if (name == nullptr || full == nullptr || name[0] == '\0') return -1;
   const std::string n = name;

@@ -20,6 +20,9 @@ int GetProjectDir(char dir[]);
 int GetDir(char dir[]);
 // Makes dir the current directory; 0 or -1.
 int SetDir(const char dir[]);
+// Makes drive 0..25 (A..Z) current. Linux has one file tree and no drives:
+// a drive number is taken without effect (0); -1 for any other number.
+int SetDrive(int drive);
 // Full path of a file of the program into full (260 characters): a rooted
 // name as it stands, otherwise its file name in the program directory (a
 // relative directory in name is the caller's working directory's, not the

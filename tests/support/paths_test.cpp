@@ -37,6 +37,36 @@ class InTempDir : public ::testing::Test {
   std::string cwd;
 };
 
+TEST(Paths, SplitPathGivesDriveDirectoryAndFileName) {
+  struct Case {
+    const char *path;
+    int result;
+    const char *drive, *dir, *file;
+  };
+  const std::string long_name(300, 'n');
+  const std::string long_dir = "/" + std::string(258, 'd') + "/x.set";
+  const Case cases[] = {
+      {"/data/trq/run1.set", 0, "", "/data/trq/", "run1.set"},
+      {"C:\\qv\\trq_auto.set", 0, "C:", "\\qv\\", "trq_auto.set"},
+      {"run1.set", 0, "", "", "run1.set"},
+      {"/data/trq/", 0, "", "/data/trq/", ""},
+      {"", 0, "", "", ""},
+      {long_name.c_str(), -1, "", "", ""},  // a part that would be cut: nothing
+      {long_dir.c_str(), -1, "", "", ""},
+  };
+  for (const Case &c : cases) {
+    char drive[FNSPLIT_DRIVE_SIZE] = "?", dir[QV_PATH_SIZE] = "?", file[QV_PATH_SIZE] = "?";
+    EXPECT_EQ(SplitPath(c.path, drive, dir, file), c.result) << c.path;
+    EXPECT_STREQ(drive, c.drive) << c.path;
+    EXPECT_STREQ(dir, c.dir) << c.path;
+    EXPECT_STREQ(file, c.file) << c.path;
+  }
+  char file[QV_PATH_SIZE];
+  EXPECT_EQ(SplitPath("/a/b.set", nullptr, nullptr, file), 0);  // only the name asked for
+  EXPECT_STREQ(file, "b.set");
+  EXPECT_EQ(SplitPath(nullptr, nullptr, nullptr, file), -1);
+}
+
 TEST(Paths, FnsplitCases) {
   struct Case {
     const char *path;
