@@ -25,6 +25,7 @@ class SimFixture : public testing::Test {
                              const std::string &serial, const std::array<uint8_t, 4> &limits = {100, 100, 100, 100});
   // Device writes so far over all modules.
   uint64_t device_writes();
+  std::shared_ptr<sim::Bus> shared_bus() { return bus_; }
 
  private:
   testsupport::VirtualClock clock_;
