@@ -58,7 +58,7 @@ class LibftdiDevice : public Device {
     const double deadline = platform::clock::now() + read_timeout_ms_ / 1000.0;
     while (fifo_.size() < count) {
       int got = 0;
-      if (!fill(&got)) return FT_IO_ERROR;
+      if (!fill(count - static_cast<DWORD>(fifo_.size()), &got)) return FT_IO_ERROR;
       if (fifo_.size() >= count || platform::clock::now() >= deadline) break;
       if (got == 0) platform::clock::sleep(0.001);
     }
@@ -72,7 +72,7 @@ class LibftdiDevice : public Device {
   // libftdi has no queue status: one transfer's worth goes into our own FIFO.
   FT_STATUS queue_status(DWORD *waiting) override {
     int got = 0;
-    if (!fill(&got)) return FT_IO_ERROR;
+    if (!fill(1, &got)) return FT_IO_ERROR;
     *waiting = static_cast<DWORD>(fifo_.size());
     return FT_OK;
   }
@@ -150,12 +150,22 @@ class LibftdiDevice : public Device {
   }
 
  private:
-  bool fill(int *got) {
+  // libftdi's read goes on fetching packets until it has the size asked for or
+  // a packet comes empty, which the chip sends only when its latency timer runs
+  // out: ask for no more than is wanted, then take what that transfer brought
+  // beyond it from libftdi's buffer, which costs no transfer.
+  bool fill(DWORD want, int *got) {
     std::array<unsigned char, kReadChunk> buf;
-    const int r = api_->read_data(ctx_, buf.data(), kReadChunk);
-    if (r < 0) return false;
-    fifo_.insert(fifo_.end(), buf.begin(), buf.begin() + r);
-    *got = r;
+    *got = 0;
+    int size = static_cast<int>(std::clamp<DWORD>(want, 1, kReadChunk));
+    do {
+      const int r = api_->read_data(ctx_, buf.data(), size);
+      if (r < 0) return false;
+      fifo_.insert(fifo_.end(), buf.begin(), buf.begin() + r);
+      *got += r;
+      if (r < size) break;
+      size = static_cast<int>(std::min<unsigned>(ctx_->readbuffer_remaining, kReadChunk));
+    } while (size > 0);
     return true;
   }
 

@@ -1,6 +1,7 @@
 // The module library on the system's libftdi1 over the simulated USB bus.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "modules/kmv_fun.h"
 #include "platform/d2xx/ftd2xx.h"
 #include "platform/d2xx/sim_backend.h"
+#include "platform/win/clock.h"
 #include "tests/libusb_sim/libftdi_road_fixture.h"
 
 namespace {
@@ -140,6 +142,56 @@ TEST_F(LibftdiRoad, RegisterDacAndEepromTrafficIsWhatTheD2xxRoadSends) {
   EXPECT_EQ(road.writes, reference.writes);
   EXPECT_EQ(road.traffic, reference.traffic);
   EXPECT_EQ(road, reference);
+}
+
+
+// Replies of many packets: libftdi strips the two status bytes of each packet.
+TEST_F(LibftdiRoad, LongRepliesArriveWholeAcrossPackets) {
+  bus().add_module("KMVA");
+  DWORD n = 0;
+  ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
+  FT_HANDLE h = nullptr;
+  ASSERT_EQ(FT_Open(0, &h), FT_OK);
+  ASSERT_EQ(FT_SetTimeouts(h, 1000, 1000), FT_OK);
+  ASSERT_EQ(FT_SetBitMode(h, 0, FT_BITMODE_MPSSE), FT_OK);
+  // 1500 pin reads of ACBUS, whose value is set first: 1500 reply bytes of 0xA5.
+  std::vector<UCHAR> cmd = {0x82, 0xA5, 0xFF};
+  cmd.insert(cmd.end(), 1500, 0x83);
+  cmd.push_back(0x87);
+  DWORD written = 0;
+  ASSERT_EQ(FT_Write(h, cmd.data(), static_cast<DWORD>(cmd.size()), &written), FT_OK);
+  EXPECT_EQ(written, cmd.size());
+  std::vector<UCHAR> got(1600, 0);
+  DWORD received = 0;
+  ASSERT_EQ(FT_Read(h, got.data(), 1500, &received), FT_OK);
+  ASSERT_EQ(received, 1500u);
+  EXPECT_EQ(std::count(got.begin(), got.begin() + 1500, 0xA5), 1500);
+  // Three full packets and a short one; none of the status bytes came through.
+  EXPECT_GE(usb().counts("KMVA").packets_in, 3u);
+  DWORD waiting = 9;
+  ASSERT_EQ(FT_GetQueueStatus(h, &waiting), FT_OK);
+  EXPECT_EQ(waiting, 0u);
+  EXPECT_EQ(FT_Close(h), FT_OK);
+}
+
+// libftdi's read goes on until it has the size asked for or a packet comes
+// empty, which the chip sends only when its latency timer runs out: a poll
+// that asked for more than was there waited 16 ms for every reply.
+TEST_F(LibftdiRoad, RepliesAreTakenWithoutWaitingForTheLatencyTimer) {
+  add_module("KMVA", 1, "KMV-USB-1", "KM0001");
+  int count = 0;
+  ASSERT_EQ(GetFtdiDevices(5, &count), 0);
+  ASSERT_EQ(OpenDevice(0, 0), 0);
+  usb().clear_counts();
+  const double t0 = platform::clock::now();
+  ASSERT_EQ(KMV_set_register(0, 0, 0x1111), 0);
+  // Six primitives of 1 ms each; the three acknowledges come at once.
+  EXPECT_LT(platform::clock::now() - t0, 0.010);
+  const sim::UsbCounts c = usb().counts("KMVA");
+  EXPECT_EQ(c.bulk_out, 6u);
+  EXPECT_EQ(c.bulk_in, 3u);
+  EXPECT_EQ(c.empty_in, 0u);
+  EXPECT_EQ(c.bytes_in, 3u);
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ struct FakeDev {
   std::string description, serial;
   std::string driver;  // of interface 0
   int open_result = 0;
-  std::deque<std::vector<uint8_t>> reads;  // what each read_data call returns
+  std::deque<std::vector<uint8_t>> reads;  // what each transfer brings
+  std::vector<uint8_t> buffered;           // libftdi's buffer: brought, not yet taken
   std::vector<uint8_t> written;
   int write_result = 0;  // < 0: the write fails
   std::array<uint8_t, 256> eeprom{};
@@ -94,14 +95,21 @@ std::shared_ptr<FtdiApi> fake_api() {
   api->usb_reset = [](ftdi_context *c) { return ++dev_of(c)->resets, 0; };
   api->tciflush = [](ftdi_context *c) { return ++dev_of(c)->tciflush, 0; };
   api->tcoflush = [](ftdi_context *c) { return ++dev_of(c)->tcoflush, 0; };
+  // Each transfer brings one entry of reads; libftdi keeps what is beyond the
+  // size asked for in its buffer and serves it first.
   api->read_data = [](ftdi_context *c, unsigned char *buf, int size) {
     FakeDev *d = dev_of(c);
-    ++d->read_calls;
-    if (d->reads.empty()) return 0;
-    std::vector<uint8_t> chunk = d->reads.front();
-    d->reads.pop_front();
-    const int n = std::min(size, static_cast<int>(chunk.size()));
-    std::copy(chunk.begin(), chunk.begin() + n, buf);
+    if (d->buffered.empty()) {
+      ++d->read_calls;
+      if (!d->reads.empty()) {
+        d->buffered = d->reads.front();
+        d->reads.pop_front();
+      }
+    }
+    const int n = std::min(size, static_cast<int>(d->buffered.size()));
+    std::copy(d->buffered.begin(), d->buffered.begin() + n, buf);
+    d->buffered.erase(d->buffered.begin(), d->buffered.begin() + n);
+    c->readbuffer_remaining = static_cast<unsigned>(d->buffered.size());
     return n;
   };
   api->write_data = [](ftdi_context *c, const unsigned char *buf, int size) {

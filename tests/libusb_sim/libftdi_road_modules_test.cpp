@@ -1,0 +1,155 @@
+// The whole module library on the system's libftdi1: two modules started from
+// an ini file, an unplug and a replug, the FTDI chip's own EEPROM.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "modules/FTDI_func.h"
+#include "modules/kmv_fun.h"
+#include "modules/qv_usb_fun.h"
+#include "platform/d2xx/ftd2xx.h"
+#include "tests/libusb_sim/libftdi_road_fixture.h"
+#include "tests/testsupport/testsupport.h"
+
+namespace {
+
+constexpr const char *kIni =
+    "[KMVUSB_BASE]\n"
+    "SIMULATION_USB = 0\n"
+    "[KMVUSB_MODULE1]\n"
+    "KMVUSB_ACTIVE = 1\n"
+    "C1U_P5V = 1\n"
+    "C1U_GAIN_HV = 75.5\n"
+    "C1U_COOLING = 1\n"
+    "C1U_COOLVOLT = 2.5\n"
+    "C1U_COOLCURR = 1.0\n"
+    "[KMVUSB_MODULE2]\n"
+    "KMVUSB_ACTIVE = 1\n"
+    "C2U_COOLING = 1\n"
+    "C2U_COOLVOLT = 4\n";
+
+class TwoModules : public roadtest::LibftdiRoad {
+ protected:
+  void SetUp() override {
+    roadtest::LibftdiRoad::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    // Listed in the other order than their slots: the user block decides.
+    add_module("FTB", 2, "KMV-USB-2", "KM0020");
+    add_module("FTA", 1, "KMV-USB-1", "KM0010", {80, 100, 100, 100});
+    ASSERT_EQ(KMVUSB_init(dir_.write("kmvusb.ini", kIni).c_str()), 0);
+  }
+  uint16_t latch(const char *serial, int reg) { return bus().register_latch(serial, reg); }
+  uint16_t dac(const char *serial, int ch) { return bus().dac_output(serial, ch); }
+  testsupport::TempDir dir_;
+};
+
+TEST_F(TwoModules, TheIniFileStartsBothModules) {
+  for (int16_t m : {0, 1}) {
+    KMVUSBModuleInfo info{};
+    ASSERT_EQ(KMVUSB_get_module_info(m, &info), 0);
+    EXPECT_EQ(info.init_status, 0) << m;
+    EXPECT_EQ(info.connected, 1) << m;
+  }
+  EXPECT_STREQ(kmvusb_mod[0].serial_no, "KM0010");
+  EXPECT_STREQ(kmvusb_mod[1].serial_no, "KM0020");
+  EXPECT_EQ(int32_t{kmvusb_priv[0].device_no}, 1);
+  EXPECT_EQ(kmvusb_priv[0].hv_limit[0], 80);
+  EXPECT_EQ(latch("FTA", 2) & 0x00FF, 0x0001);
+  EXPECT_EQ(dac("FTA", 0), 2048);
+  EXPECT_EQ(dac("FTA", 8), 2048);
+  EXPECT_EQ(latch("FTB", 2) & 0x00FF, 0x0002);
+  EXPECT_EQ(dac("FTB", 1), 819);
+  ASSERT_EQ(KMVUSB_enable_outputs(0, 0, 1), 0);
+  EXPECT_EQ(dac("FTA", 4), 3092);
+  EXPECT_TRUE(bus().module("FTA")->bus().violations().empty());
+  EXPECT_TRUE(bus().module("FTB")->bus().violations().empty());
+  // Both chips are held by this program only.
+  EXPECT_EQ(usb().claimed_interfaces(), 2);
+}
+
+TEST_F(TwoModules, AnUnpluggedModuleFailsAndComesBackWithAReconnect) {
+  ASSERT_EQ(KMVUSB_enable_outputs(0, 0, 1), 0);
+  const uint16_t supplies = latch("FTA", 0);
+  bus().unplug("FTA");
+  int16_t state = 0;
+  EXPECT_EQ(KMVUSB_get_overload_state(0, &state), KMV_ERR_USB);
+  EXPECT_EQ(KMVUSB_get_overload_state(1, &state), 0);  // the other one works on
+  EXPECT_EQ(KMVUSB_reconnect(0), KMV_CONNECT_USB_MOD);
+
+  bus().replug("FTA", -1, true);  // it lost its power meanwhile
+  ASSERT_EQ(KMVUSB_reconnect(0), 0);
+  int16_t status = -1;
+  ASSERT_EQ(KMVUSB_get_init_status(0, &status), 0);
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(KMVUSB_enable_outputs(0, 0, 1), 0);
+  EXPECT_EQ(dac("FTA", 4), 3092);
+  EXPECT_EQ(latch("FTA", 0), supplies);
+  ASSERT_EQ(KMVUSB_get_overload_state(0, &state), 0);
+  EXPECT_EQ(state, 0);
+  // The vanished chip's handle was let go; the new one is the only claim on it.
+  EXPECT_EQ(usb().claimed_interfaces(), 2);
+}
+
+TEST_F(TwoModules, CloseLetsTheChipsGo) {
+  EXPECT_EQ(KMVUSB_close(), 2);
+  EXPECT_FALSE(bus().device("FTA")->is_open());
+  EXPECT_FALSE(bus().device("FTB")->is_open());
+  EXPECT_EQ(usb().claimed_interfaces(), 0);
+  EXPECT_EQ(usb().open_handles(), 0);
+}
+
+class ChipEeprom : public roadtest::LibftdiRoad {};
+
+TEST_F(ChipEeprom, UserAreaHoldsTheModuleBlock) {
+  sim::ModuleOptions o;
+  o.number = 0x0203;
+  bus().add_module("KMVA", o);
+  DWORD n = 0;
+  ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
+  FT_HANDLE h = nullptr;
+  ASSERT_EQ(FT_Open(0, &h), FT_OK);
+  DWORD size = 0;
+  ASSERT_EQ(FT_EE_UASize(h, &size), FT_OK);
+  const std::vector<uint8_t> &ua = bus().device("KMVA")->user_area();
+  EXPECT_GE(size, 16u);
+  EXPECT_LE(size, ua.size());
+  std::array<UCHAR, 16> block{};
+  DWORD got = 0;
+  ASSERT_EQ(FT_EE_UARead(h, block.data(), 16, &got), FT_OK);
+  EXPECT_EQ(got, 16u);
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), ua.begin()));
+  EXPECT_EQ(block[2], 0x03);
+  EXPECT_EQ(block[3], 0x02);
+  EXPECT_EQ(FT_Close(h), FT_OK);
+
+  int count = 0;
+  char data[16] = {};
+  ASSERT_EQ(GetFtdiDevices(5, &count), 0);
+  ASSERT_EQ(OpenDevice(0, 1), 0);
+  count = 16;
+  ASSERT_EQ(ReadUserEEprom(0, &count, data), 0);
+  EXPECT_EQ(count, 16);
+  EXPECT_EQ(static_cast<uint8_t>(data[2]), 0x03);
+}
+
+TEST_F(ChipEeprom, DeviceHeldByAnotherProgramShowsFlagsOnly) {
+  bus().add_module("KMVA");
+  bus().add_module("KMVB").bus();
+  bus().set_held_elsewhere("KMVB", true);
+  DWORD n = 0;
+  ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
+  ASSERT_EQ(n, 2u);
+  FT_DEVICE_LIST_INFO_NODE nodes[2] = {};
+  ASSERT_EQ(FT_GetDeviceInfoList(nodes, &n), FT_OK);
+  EXPECT_STREQ(nodes[0].SerialNumber, "KMVA");
+  EXPECT_EQ(nodes[1].Flags & FT_FLAGS_OPENED, DWORD{FT_FLAGS_OPENED});
+  EXPECT_STREQ(nodes[1].SerialNumber, "");
+  FT_HANDLE h = nullptr;
+  EXPECT_EQ(FT_Open(1, &h), FT_DEVICE_NOT_OPENED);
+  int count = 0;
+  EXPECT_EQ(GetFtdiDevices(5, &count), 0);
+  EXPECT_EQ(count, 1);
+}
+
+}  // namespace
