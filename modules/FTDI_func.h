@@ -56,6 +56,44 @@ int USB_SendCommandString(int dev, const char *payload, int n);
 
 // First *count bytes (at most the area's size) of the FTDI chip's user area.
 int ReadUserEEprom(int dev, int *count, char *data);
+// Writes count bytes at the start of the user area: the D2XX status, or -1
+// when nothing can be written (closed, no area, more than the area holds).
+int WriteUserEEprom(int dev, int count, const char *data);
+
+// ---- bit-bang, product EEPROM, command strings ----
+
+struct usb_module_record;
+
+extern unsigned char port_val;  // the pin byte last read by GetBitVal
+// The product record FT_EE_Read fills and FT_EE_Program writes, its strings in the buffers below.
+extern FT_PROGRAM_DATA eep_prod;
+extern char ManufacturerBuf[32];
+extern char ManufacturerIdBuf[16];
+extern char DescriptionBuf[64];
+extern char SerialNumberBuf[16];
+
+int SetBitMode(int dev, unsigned char mask, unsigned char mode);
+int GetBitMode(int dev);
+int SetBitVal(int dev, int bit, int value);
+int GetBitVal(int dev, int bit);
+int ReadProdEE(int dev, FT_PROGRAM_DATA *record);
+int WriteProdEE(int dev, FT_PROGRAM_DATA *record);
+// Replaces the description from " Q&V" on (or appends) with tail, programs
+// it and reopens the device once it has enumerated again; -1 when the new
+// description would not fit.
+int Change_Device_Description(int dev, const char *tail);
+int USB_PortRead(int dev, int port, char *value);
+int USB_PortWrite(int dev, int port, unsigned char value);
+int USB_PinRead(int dev, int port, int pin, char *state);
+int USB_PinWrite(int dev, int port, int pin, int state);
+int ActivateDelay(int dev, int line, int on);
+// Sets the six delay lines of the record's sync-delay box to the nearest
+// step of 0.5 ns; *ns = the delay set.
+int SetSyncDelay(double *ns, usb_module_record *rec);
+int SetActiveInput(int on, usb_module_record *rec);
+// LED2 of a KMV-USB module (or a two-register module): 0 when it reads back
+// as written, 1 when not, -1 for another device.
+int SetKmvLed2(int dev, int on);
 
 // ---- MPSSE I2C transport ----
 

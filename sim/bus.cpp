@@ -40,6 +40,32 @@ FtdiDevice &Bus::add_device(const std::string &serial, const std::string &descri
   return d;
 }
 
+CommandBoard &Bus::add_command_board(const std::string &serial, const BoardOptions &options) {
+  FtdiDevice &d = add_device(serial, options.description, 5);
+  d.set_user_block(options.number);
+  Entry *e = find(serial);
+  e->command = std::make_unique<CommandBoard>(d, options.board_id);
+  return *e->command;
+}
+
+BitBangBoard &Bus::add_bitbang_board(const std::string &serial, const std::string &description, uint16_t number) {
+  FtdiDevice &d = add_device(serial, description, 8);
+  d.set_user_block(number);
+  Entry *e = find(serial);
+  e->bitbang = std::make_unique<BitBangBoard>(d);
+  return *e->bitbang;
+}
+
+CommandBoard *Bus::command_board(const std::string &serial) {
+  Entry *e = find(serial);
+  return e ? e->command.get() : nullptr;
+}
+
+BitBangBoard *Bus::bitbang_board(const std::string &serial) {
+  Entry *e = find(serial);
+  return e ? e->bitbang.get() : nullptr;
+}
+
 FtdiDevice *Bus::device(const std::string &serial) {
   Entry *e = find(serial);
   return e ? e->device.get() : nullptr;
@@ -161,12 +187,31 @@ bool apply(Bus &bus, const Section &sec, std::string *error) {
       if (!number(key.c_str(), 0xFFFF, &p)) return false;
       m.set_input_pins(r, static_cast<uint16_t>(p));
     }
+  } else if (sec.kind == "board") {
+    BoardOptions o;
+    const std::string wiring = get("wiring", "command");
+    unsigned long n = 0;
+    if (!number("number", 1, &n)) return false;
+    if (wiring == "command") {
+      o.description = get("description", o.description);
+      o.number = static_cast<uint16_t>(n);
+      o.board_id = get("board_id", o.board_id);
+      bus.add_command_board(serial, o);
+    } else if (wiring == "bitbang") {
+      bus.add_bitbang_board(serial, get("description", "UM232H Q&V1"), static_cast<uint16_t>(n));
+    } else {
+      *error = "line " + std::to_string(sec.line) + ": wiring is command or bitbang";
+      return false;
+    }
   } else {
     unsigned long type = 0;
     if (!number("type", 5, &type)) return false;
     bus.add_device(serial, get("description", "FT232R USB UART"), static_cast<uint32_t>(type));
   }
   bus.set_held_elsewhere(serial, held != 0);
+  unsigned long com = 0;
+  if (!number("com_port", 0, &com)) return false;
+  if (com > 0) bus.device(serial)->set_com_port(static_cast<int32_t>(com));
   return true;
 }
 }  // namespace
@@ -178,7 +223,8 @@ bool load_description(Bus &bus, const std::string &path, std::string *error) {
     return false;
   }
   static const char *const known[] = {"serial", "number", "description", "type", "held_elsewhere",
-                                      "pins0",  "pins1",  "pins2",       "pins3"};
+                                      "pins0",  "pins1",  "pins2",       "pins3",
+                                      "wiring", "board_id", "com_port"};
   std::vector<Section> sections;
   std::string line;
   int lineno = 0;
@@ -188,7 +234,7 @@ bool load_description(Bus &bus, const std::string &path, std::string *error) {
     if (line.empty() || line[0] == '#' || line[0] == ';') continue;
     if (line.front() == '[' && line.back() == ']') {
       const std::string kind = trim(line.substr(1, line.size() - 2));
-      if (kind != "module" && kind != "device") {
+      if (kind != "module" && kind != "device" && kind != "board") {
         *error = "line " + std::to_string(lineno) + ": unknown section [" + kind + "]";
         return false;
       }
@@ -197,7 +243,7 @@ bool load_description(Bus &bus, const std::string &path, std::string *error) {
     }
     const auto eq = line.find('=');
     if (eq == std::string::npos || sections.empty()) {
-      *error = "line " + std::to_string(lineno) + ": expected [module], [device] or key = value";
+      *error = "line " + std::to_string(lineno) + ": expected [module], [device], [board] or key = value";
       return false;
     }
     const std::string key = trim(line.substr(0, eq));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/ftdi_boards.h"
 #include "sim/ftdi_device.h"
 #include "sim/kmv_module.h"
 
@@ -16,6 +17,12 @@ struct ModuleOptions {
   std::string description = "UM232H Q&V5";  // model text and module-type tag
   uint16_t number = 1;                        // module number in the user block
   bool user_block_valid = true;               // false: the block's check byte is wrong
+};
+
+struct BoardOptions {
+  std::string description = "FT245R USB FIFO Q&V1";  // command-string boards: FT245R or DLP-245SY
+  uint16_t number = 1;                                // module number in the user block
+  std::string board_id = "SDB01";                     // the five characters of the 0xA7 reply
 };
 
 class Bus {
@@ -28,9 +35,16 @@ class Bus {
   KmvModule &add_module(const std::string &serial, const ModuleOptions &options = {});
   // A plain FTDI device (no module behind it).
   FtdiDevice &add_device(const std::string &serial, const std::string &description, uint32_t type = 5);
+  // A microcontroller answering command strings behind an FT232R-family FIFO.
+  CommandBoard &add_command_board(const std::string &serial, const BoardOptions &options = {});
+  // The sync-delay box on the bit-bang pins of an FT232H board ("UM232H Q&V1").
+  BitBangBoard &add_bitbang_board(const std::string &serial, const std::string &description = "UM232H Q&V1",
+                                  uint16_t number = 1);
 
   FtdiDevice *device(const std::string &serial);
   KmvModule *module(const std::string &serial);
+  CommandBoard *command_board(const std::string &serial);
+  BitBangBoard *bitbang_board(const std::string &serial);
   // Attached devices in list order.
   std::vector<FtdiDevice *> listed();
   int index_of(const std::string &serial);
@@ -52,6 +66,8 @@ class Bus {
   struct Entry {
     std::unique_ptr<FtdiDevice> device;
     std::unique_ptr<KmvModule> module;
+    std::unique_ptr<CommandBoard> command;
+    std::unique_ptr<BitBangBoard> bitbang;
     int last_index = 0;
   };
   Entry *find(const std::string &serial);
@@ -68,6 +84,12 @@ class Bus {
 //   description = UM232H Q&V5                 type = 5
 //   pins1 = 0x000F      input pins of register 1 (also pins0, pins2, pins3)
 //   held_elsewhere = 0
+//   [board]             a board behind an FTDI chip
+//   serial = SDB00001
+//   wiring = command    command strings (FT245R, DLP-245SY) or bitbang (UM232H)
+//   description = FT245R USB FIFO Q&V1
+//   number = 1          board_id = SDB01
+//   com_port = 5        (any section) the chip's COM port number
 // false with a reason when the file cannot be read or holds an unknown key.
 bool load_description(Bus &bus, const std::string &path, std::string *error);
 

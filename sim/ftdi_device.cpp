@@ -12,7 +12,79 @@ constexpr size_t kCallLogLimit = 200000;
 }
 
 FtdiDevice::FtdiDevice(std::string serial, std::string description)
-    : serial_(std::move(serial)), description_(std::move(description)), user_area_(64, 0) {}
+    : serial_(std::move(serial)), description_(std::move(description)), user_area_(64, 0), eeprom_(type_) {
+  lay_out_eeprom();
+}
+
+void FtdiDevice::set_description(const std::string &d) {
+  description_ = d;
+  lay_out_eeprom();
+}
+
+void FtdiDevice::set_type(uint32_t t) {
+  type_ = t;
+  lay_out_eeprom();
+}
+
+void FtdiDevice::set_id(uint32_t id) {
+  id_ = id;
+  lay_out_eeprom();
+}
+
+// The image follows the identity; a record that does not fit leaves the old one.
+void FtdiDevice::lay_out_eeprom() {
+  push_user_area();
+  const std::vector<uint8_t> user = eeprom_.user_data().empty() ? user_area_ : eeprom_.user_data();
+  if (eeprom_.size() != platform::d2xx::eeprom_layout::image_size(type_)) eeprom_ = FtdiEeprom(type_);
+  platform::d2xx::ProductRecord r;
+  eeprom_.decode(&r);
+  r.vendor_id = static_cast<uint16_t>(id_ >> 16);
+  r.product_id = static_cast<uint16_t>(id_ & 0xFFFF);
+  r.description = description_;
+  r.serial = serial_;
+  eeprom_.program(r, user);
+  pull_user_area();
+}
+
+// Tests change the user area through its vector.
+void FtdiDevice::push_user_area() {
+  const std::vector<uint8_t> image_user = eeprom_.user_data();
+  if (image_user.empty()) return;
+  const size_t n = std::min(image_user.size(), user_area_.size());
+  if (!std::equal(user_area_.begin(), user_area_.begin() + n, image_user.begin()))
+    eeprom_.write_user_data(user_area_.data(), n);
+}
+
+void FtdiDevice::pull_user_area() { user_area_ = eeprom_.user_data(); }
+
+// What the chip reads from its EEPROM when it powers on.
+void FtdiDevice::read_identity() {
+  platform::d2xx::ProductRecord r;
+  if (eeprom_.decode(&r)) description_ = r.description;
+}
+
+int FtdiDevice::eeprom_words() { return eeprom_.words(); }
+
+uint16_t FtdiDevice::eeprom_read_word(int address) {
+  push_user_area();
+  return eeprom_.read_word(address);
+}
+
+void FtdiDevice::eeprom_write_word(int address, uint16_t value) {
+  push_user_area();
+  eeprom_.write_word(address, value);
+  pull_user_area();
+}
+
+void FtdiDevice::eeprom_erase() {
+  eeprom_.erase();
+  pull_user_area();
+}
+
+const std::vector<uint8_t> &FtdiDevice::eeprom_image() {
+  push_user_area();
+  return eeprom_.bytes();
+}
 
 void FtdiDevice::set_user_block(uint16_t module_number, bool valid) {
   if (user_area_.size() < 16) user_area_.resize(16);
@@ -26,6 +98,7 @@ void FtdiDevice::set_user_block(uint16_t module_number, bool valid) {
 
 void FtdiDevice::set_plugged(bool p) {
   plugged_ = p;
+  if (p) read_identity();
   open_ = false;
   ++session_;
 }
@@ -155,6 +228,8 @@ uint32_t FtdiDevice::write(const uint8_t *data, uint32_t count, uint32_t *writte
     for (uint32_t i = 0; i < n; ++i) feed(data[i]);
   } else if (mode_ == FT_BITMODE_ASYNC_BITBANG) {
     if (n > 0) latch_ = data[n - 1];
+    if (pin_observer_)
+      for (uint32_t i = 0; i < n; ++i) pin_observer_(static_cast<uint8_t>(data[i] & ~stuck_low_));
   } else if (responder_) {
     for (uint8_t b : responder_(bytes)) reply(b);
   }
@@ -286,12 +361,14 @@ uint32_t FtdiDevice::cycle_port() {
   const uint64_t keep = session_;
   power_on();
   session_ = keep;
+  read_identity();
   return log("cycle", {}, 0, FT_OK);
 }
 
 uint32_t FtdiDevice::ua_size(uint32_t *size) {
   uint32_t st = 0;
   if (take_call_fault("ua_size", &st)) return log("ua_size", {}, 0, st);
+  push_user_area();
   *size = static_cast<uint32_t>(user_area_.size());
   return log("ua_size", {}, *size, FT_OK);
 }
@@ -300,10 +377,40 @@ uint32_t FtdiDevice::ua_read(uint8_t *data, uint32_t length, uint32_t *read) {
   *read = 0;
   uint32_t st = 0;
   if (take_call_fault("ua_read", &st)) return log("ua_read", {}, length, st);
+  push_user_area();
   if (length > user_area_.size()) return log("ua_read", {}, length, FT_INVALID_PARAMETER);
   std::copy(user_area_.begin(), user_area_.begin() + length, data);
   *read = length;
   return log("ua_read", std::vector<uint8_t>(data, data + length), length, FT_OK);
+}
+
+uint32_t FtdiDevice::ua_write(const uint8_t *data, uint32_t length) {
+  uint32_t st = 0;
+  std::vector<uint8_t> bytes(data, data + length);
+  if (take_call_fault("ua_write", &st)) return log("ua_write", std::move(bytes), length, st);
+  push_user_area();
+  if (length > eeprom_.user_data().size()) return log("ua_write", std::move(bytes), length, FT_INVALID_PARAMETER);
+  if (!eeprom_.write_user_data(data, length)) return log("ua_write", std::move(bytes), length, FT_EEPROM_WRITE_FAILED);
+  pull_user_area();
+  return log("ua_write", std::move(bytes), length, FT_OK);
+}
+
+uint32_t FtdiDevice::ee_read(platform::d2xx::ProductRecord *record) {
+  uint32_t st = 0;
+  if (take_call_fault("ee_read", &st)) return log("ee_read", {}, 0, st);
+  push_user_area();
+  if (!eeprom_.decode(record)) return log("ee_read", {}, 0, FT_EEPROM_NOT_PROGRAMMED);
+  return log("ee_read", {}, 0, FT_OK);
+}
+
+uint32_t FtdiDevice::ee_program(const platform::d2xx::ProductRecord &record) {
+  uint32_t st = 0;
+  const std::vector<uint8_t> text(record.description.begin(), record.description.end());
+  if (take_call_fault("ee_program", &st)) return log("ee_program", text, 0, st);
+  push_user_area();
+  if (!eeprom_.program(record, eeprom_.user_data())) return log("ee_program", text, 0, FT_INVALID_PARAMETER);
+  pull_user_area();
+  return log("ee_program", text, 0, FT_OK);
 }
 
 // ---- MPSSE engine ----

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/ftdi_eeprom.h"
 #include "sim/i2c.h"
 
 namespace sim {
@@ -37,15 +38,25 @@ class FtdiDevice {
   // Identity.
   const std::string &serial() const { return serial_; }
   const std::string &description() const { return description_; }
-  void set_description(const std::string &d) { description_ = d; }
+  // The identity setters lay the chip's EEPROM out afresh (its user area kept).
+  void set_description(const std::string &d);
   uint32_t type() const { return type_; }
-  void set_type(uint32_t t) { type_ = t; }
+  void set_type(uint32_t t);
   uint32_t id() const { return id_; }
-  void set_id(uint32_t id) { id_ = id; }
+  void set_id(uint32_t id);
   uint32_t loc_id() const { return loc_id_; }
   void set_loc_id(uint32_t l) { loc_id_ = l; }
-  // The user area of the chip's EEPROM (its size is the area's size).
+  // The user area of the chip's EEPROM (its size is the area's size). Bytes
+  // changed here reach the EEPROM image before its next read.
   std::vector<uint8_t> &user_area() { return user_area_; }
+
+  // The chip's EEPROM word by word, as its vendor requests reach it. The chip
+  // reads its description from it when it next powers on (re-plug, cycle).
+  int eeprom_words();
+  uint16_t eeprom_read_word(int address);
+  void eeprom_write_word(int address, uint16_t value);
+  void eeprom_erase();
+  const std::vector<uint8_t> &eeprom_image();
   // A 16-byte user block at the start of the user area: module number in
   // bytes 2..3 (low byte first), the last byte made so that the byte sum is 0x55.
   void set_user_block(uint16_t module_number, bool valid = true);
@@ -78,6 +89,13 @@ class FtdiDevice {
   uint32_t cycle_port();
   uint32_t ua_size(uint32_t *size);
   uint32_t ua_read(uint8_t *data, uint32_t length, uint32_t *read);
+  uint32_t ua_write(const uint8_t *data, uint32_t length);
+  uint32_t ee_read(platform::d2xx::ProductRecord *record);
+  // Programs the product record; the user area keeps its bytes.
+  uint32_t ee_program(const platform::d2xx::ProductRecord &record);
+  // COM port number of the chip's serial port; -1 none.
+  int32_t com_port() const { return com_port_; }
+  void set_com_port(int32_t port) { com_port_ = port; }
 
   // Engine state.
   I2cBus &i2c() { return i2c_; }
@@ -116,6 +134,9 @@ class FtdiDevice {
   // Reset and bit-bang modes: answers to each write (a board behind the FIFO).
   using Responder = std::function<std::vector<uint8_t>(const std::vector<uint8_t> &written)>;
   void set_responder(Responder r) { responder_ = std::move(r); }
+  // Bit-bang: every byte the pins take, in order (a board wired to them).
+  using PinObserver = std::function<void(uint8_t pins)>;
+  void set_pin_observer(PinObserver o) { pin_observer_ = std::move(o); }
   // Bit-bang: pins stuck at 0.
   void set_stuck_low(uint8_t mask) { stuck_low_ = mask; }
 
@@ -136,6 +157,10 @@ class FtdiDevice {
   void execute();
   void set_low(uint8_t value, uint8_t dir);
   bool master_sda() const;
+  void lay_out_eeprom();
+  void push_user_area();
+  void pull_user_area();
+  void read_identity();
 
   std::string serial_;
   std::string description_;
@@ -143,6 +168,8 @@ class FtdiDevice {
   uint32_t id_ = 0x04036014;
   uint32_t loc_id_ = 0;
   std::vector<uint8_t> user_area_;
+  FtdiEeprom eeprom_;
+  int32_t com_port_ = -1;
   bool plugged_ = true;
   bool held_elsewhere_ = false;
   bool open_ = false;
@@ -184,6 +211,7 @@ class FtdiDevice {
   };
   std::vector<CallFault> call_faults_;
   Responder responder_;
+  PinObserver pin_observer_;
 
   DeviceStats stats_;
   std::vector<D2xxCall> calls_;

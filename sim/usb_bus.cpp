@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/d2xx/eeprom_layout.h"
 #include "platform/d2xx/ftd2xx.h"
 #include "platform/win/clock.h"
 
@@ -14,7 +15,6 @@ namespace sim {
 namespace {
 
 constexpr uint16_t kLangEnUs = 0x0409;
-constexpr int kEepromSize = 256;
 
 // What enumeration shows of each chip family.
 struct ChipInfo {
@@ -47,17 +47,6 @@ std::vector<uint8_t> string_descriptor(const std::string &s) {
   return d;
 }
 
-const char *const kManufacturer = "FTDI";
-
-// The chip's checksum over all words but the last.
-uint16_t eeprom_checksum(const std::vector<uint8_t> &img) {
-  uint16_t sum = 0xAAAA;
-  for (size_t i = 0; i + 2 < img.size(); i += 2) {
-    sum = static_cast<uint16_t>(sum ^ (img[i] | img[i + 1] << 8));
-    sum = static_cast<uint16_t>(sum << 1 | sum >> 15);
-  }
-  return sum;
-}
 
 // The file the loader took a library of this soname from.
 std::string loaded_path(const char *soname) {
@@ -238,11 +227,9 @@ UsbBus::State &UsbBus::state(FtdiDevice &d) {
   State &st = states_[&d];
   if (st.session != d.session()) {
     // A new enumeration: drivers bound again, nothing claimed, a new address.
-    const std::vector<uint8_t> eeprom = std::move(st.eeprom);
     const UsbCounts counts = st.counts;
     st = State{};
     st.session = d.session();
-    st.eeprom = eeprom;
     st.counts = counts;
     st.address = next_address_;
     next_address_ = static_cast<uint8_t>(next_address_ % 127 + 1);
@@ -320,7 +307,13 @@ int UsbBus::descriptor(FtdiDevice &d, uint8_t type, uint8_t index, uint16_t lang
       }
       if (lang != kLangEnUs) return LIBUSB_ERROR_PIPE;
       switch (index) {
-        case 1: *out = string_descriptor(kManufacturer); break;
+        case 1: {
+          // The chip takes its strings from its EEPROM; a blank one gives the maker's name.
+          platform::d2xx::ProductRecord r;
+          if (!platform::d2xx::eeprom_layout::decode(d.eeprom_image(), &r)) r = platform::d2xx::ProductRecord{};
+          *out = string_descriptor(r.manufacturer);
+          break;
+        }
         case 2: *out = string_descriptor(d.description()); break;
         case 3: *out = string_descriptor(d.serial()); break;
         default: return LIBUSB_ERROR_PIPE;
@@ -411,23 +404,19 @@ int UsbBus::vendor(FtdiDevice &d, State &st, uint8_t type, uint8_t request, uint
       data[0] = pins;
       return 1;
     }
-    case 0x90: {  // EEPROM word read
+    case 0x90:  // EEPROM word read
       if (!in || length < 2) return LIBUSB_ERROR_PIPE;
-      std::vector<uint8_t> &img = eeprom(d.serial());
-      const size_t at = static_cast<size_t>(index) * 2 % img.size();
-      data[0] = img[at];
-      data[1] = img[at + 1];
+      {
+        const uint16_t w = d.eeprom_read_word(index);
+        data[0] = static_cast<uint8_t>(w & 0xFF);
+        data[1] = static_cast<uint8_t>(w >> 8);
+      }
       return 2;
-    }
-    case 0x91: {  // EEPROM word write
-      std::vector<uint8_t> &img = eeprom(d.serial());
-      const size_t at = static_cast<size_t>(index) * 2 % img.size();
-      img[at] = static_cast<uint8_t>(value & 0xFF);
-      img[at + 1] = static_cast<uint8_t>(value >> 8);
+    case 0x91:  // EEPROM word write
+      d.eeprom_write_word(index, value);
       return 0;
-    }
     case 0x92:  // EEPROM erase
-      std::fill(eeprom(d.serial()).begin(), eeprom(d.serial()).end(), 0xFF);
+      d.eeprom_erase();
       return 0;
     default: return LIBUSB_ERROR_PIPE;
   }
@@ -480,48 +469,6 @@ int UsbBus::bulk_in(FtdiDevice &d, State &st, int channel, uint8_t *data, int le
   st.counts.latency_wait += platform::clock::now() - start;
   *transferred = n;
   return n;
-}
-
-std::vector<uint8_t> UsbBus::build_eeprom(FtdiDevice &d) {
-  std::vector<uint8_t> img(kEepromSize, 0);
-  const ChipInfo chip = chip_info(d.type());
-  auto set16 = [&](size_t at, uint16_t v) {
-    img[at] = static_cast<uint8_t>(v & 0xFF);
-    img[at + 1] = static_cast<uint8_t>(v >> 8);
-  };
-  set16(0x02, static_cast<uint16_t>(d.id() >> 16));
-  set16(0x04, static_cast<uint16_t>(d.id() & 0xFFFF));
-  set16(0x06, chip.bcd_device);
-  img[0x08] = 0x80;  // bus powered
-  img[0x09] = 50;    // 100 mA
-  // Strings where the chip's own tools put them, the user area right behind.
-  size_t at = d.type() == FT_DEVICE_232H ? 0xA0 : 0x9A;
-  const std::string strings[3] = {kManufacturer, d.description(), d.serial()};
-  for (int k = 0; k < 3; ++k) {
-    const std::vector<uint8_t> s = string_descriptor(strings[k]);
-    if (at + s.size() > kEepromSize - 2) break;
-    img[0x0E + 2 * k] = static_cast<uint8_t>(at | 0x80);
-    img[0x0F + 2 * k] = static_cast<uint8_t>(s.size());
-    std::copy(s.begin(), s.end(), img.begin() + static_cast<std::ptrdiff_t>(at));
-    at += s.size();
-  }
-  const std::vector<uint8_t> &ua = d.user_area();
-  const size_t room = kEepromSize - 2 > at ? kEepromSize - 2 - at : 0;
-  std::copy_n(ua.begin(), std::min(room, ua.size()), img.begin() + static_cast<std::ptrdiff_t>(at));
-  set16(kEepromSize - 2, eeprom_checksum(img));
-  return img;
-}
-
-std::vector<uint8_t> &UsbBus::eeprom(const std::string &serial) {
-  static std::vector<uint8_t> none;
-  FtdiDevice *d = bus_->device(serial);
-  if (!d) {
-    none.assign(kEepromSize, 0xFF);
-    return none;
-  }
-  State &st = states_[d];
-  if (st.eeprom.empty()) st.eeprom = build_eeprom(*d);
-  return st.eeprom;
 }
 
 UsbCounts UsbBus::counts(const std::string &serial) const {

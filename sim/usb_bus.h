@@ -57,10 +57,6 @@ class UsbBus {
   int open_handles() const;
   int claimed_interfaces() const;
 
-  // The chip's 256-byte configuration EEPROM. Built from the device's
-  // identity and user area on first use; vendor requests read and write it.
-  std::vector<uint8_t> &eeprom(const std::string &serial);
-
   // The host table handed to the stand-in.
   const trq_usbsim_host &host() const { return host_; }
 
@@ -76,7 +72,6 @@ class UsbBus {
     int handles = 0;
     Channel channel[2];
     uint8_t event_char = 0, event_enable = 0, error_char = 0, error_enable = 0;
-    std::vector<uint8_t> eeprom;
     UsbCounts counts;
   };
   struct Chip;
@@ -95,7 +90,6 @@ class UsbBus {
              uint16_t length);
   int bulk_in(FtdiDevice &d, State &st, int channel, uint8_t *data, int length, int *transferred,
               unsigned timeout_ms);
-  std::vector<uint8_t> build_eeprom(FtdiDevice &d);
 
   static UsbBus *self(void *p) { return static_cast<UsbBus *>(p); }
 

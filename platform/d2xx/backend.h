@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/d2xx/eeprom_layout.h"
 #include "platform/d2xx/ftd2xx.h"
 
 namespace platform::d2xx {
@@ -41,6 +42,10 @@ class Device {
   virtual FT_STATUS com_port(LONG *port) = 0;
   virtual FT_STATUS ua_size(DWORD *size) = 0;
   virtual FT_STATUS ua_read(UCHAR *data, DWORD length, DWORD *read) = 0;
+  // The product record of the chip's EEPROM; programming it keeps the user area.
+  virtual FT_STATUS ee_read(ProductRecord *) { return FT_NOT_SUPPORTED; }
+  virtual FT_STATUS ee_program(const ProductRecord &) { return FT_NOT_SUPPORTED; }
+  virtual FT_STATUS ua_write(const UCHAR *, DWORD) { return FT_NOT_SUPPORTED; }
 };
 
 class Backend {

@@ -264,3 +264,52 @@ FT_STATUS FT_EE_UARead(FT_HANDLE handle, UCHAR *data, DWORD length, DWORD *read)
   *read = 0;
   return with_device(handle, [&](Device &d) { return d.ua_read(data, length, read); });
 }
+
+FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, UCHAR *data, DWORD length) {
+  if (!data) return FT_INVALID_PARAMETER;
+  return with_device(handle, [&](Device &d) { return d.ua_write(data, length); });
+}
+
+namespace {
+bool signed_record(const FT_PROGRAM_DATA *data) {
+  return data && data->Signature1 == FT_EE_SIGNATURE1 && data->Signature2 == FT_EE_SIGNATURE2;
+}
+std::string text_of(const char *s, size_t max) { return s ? std::string(s, strnlen(s, max)) : std::string(); }
+}  // namespace
+
+FT_STATUS FT_EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA *data) {
+  if (!signed_record(data)) return FT_INVALID_PARAMETER;
+  ProductRecord r;
+  const FT_STATUS st = with_device(handle, [&](Device &d) { return d.ee_read(&r); });
+  if (st != FT_OK) return st;
+  data->VendorId = r.vendor_id;
+  data->ProductId = r.product_id;
+  data->MaxPower = r.max_power_ma;
+  data->SelfPowered = r.self_powered;
+  data->RemoteWakeup = r.remote_wakeup;
+  data->PnP = 1;
+  if (data->Manufacturer) platform::copy_bounded(data->Manufacturer, FT_EE_MANUFACTURER_LEN, r.manufacturer.c_str());
+  if (data->ManufacturerId)
+    platform::copy_bounded(data->ManufacturerId, FT_EE_MANUFACTURER_ID_LEN, r.serial.substr(0, 2).c_str());
+  if (data->Description) platform::copy_bounded(data->Description, FT_EE_DESCRIPTION_LEN, r.description.c_str());
+  if (data->SerialNumber) platform::copy_bounded(data->SerialNumber, FT_EE_SERIAL_LEN, r.serial.c_str());
+  return FT_OK;
+}
+
+FT_STATUS FT_EE_Program(FT_HANDLE handle, FT_PROGRAM_DATA *data) {
+  if (!signed_record(data)) return FT_INVALID_PARAMETER;
+  ProductRecord r;
+  r.vendor_id = data->VendorId;
+  r.product_id = data->ProductId;
+  r.max_power_ma = data->MaxPower;
+  r.self_powered = data->SelfPowered != 0;
+  r.remote_wakeup = data->RemoteWakeup != 0;
+  r.manufacturer = text_of(data->Manufacturer, FT_EE_MANUFACTURER_LEN);
+  r.description = text_of(data->Description, FT_EE_DESCRIPTION_LEN);
+  r.serial = text_of(data->SerialNumber, FT_EE_SERIAL_LEN);
+  // Texts that fill their whole buffer have no end: refuse rather than guess.
+  if (r.manufacturer.size() >= FT_EE_MANUFACTURER_LEN || r.description.size() >= FT_EE_DESCRIPTION_LEN ||
+      r.serial.size() >= FT_EE_SERIAL_LEN)
+    return FT_INVALID_PARAMETER;
+  return with_device(handle, [&](Device &d) { return d.ee_program(r); });
+}

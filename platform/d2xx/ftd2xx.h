@@ -12,6 +12,7 @@ typedef uint32_t DWORD;
 typedef uint8_t UCHAR;
 typedef int32_t LONG;
 typedef uint32_t FT_DEVICE;
+typedef uint16_t WORD;
 
 enum : FT_STATUS {
   FT_OK = 0,
@@ -115,3 +116,31 @@ FT_STATUS FT_GetComPortNumber(FT_HANDLE handle, LONG *port);
 // The user area of the FTDI chip's EEPROM.
 FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD *size);
 FT_STATUS FT_EE_UARead(FT_HANDLE handle, UCHAR *data, DWORD length, DWORD *read);
+FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, UCHAR *data, DWORD length);
+
+// The product record of the chip's EEPROM. The caller sets the signatures and
+// the version and points the strings at its own buffers: manufacturer 32,
+// manufacturer id 16, description 64, serial number 16 characters.
+struct FT_PROGRAM_DATA {
+  DWORD Signature1;  // 0x00000000
+  DWORD Signature2;  // 0xFFFFFFFF
+  DWORD Version;
+  WORD VendorId;
+  WORD ProductId;
+  char *Manufacturer;
+  char *ManufacturerId;
+  char *Description;
+  char *SerialNumber;
+  WORD MaxPower;  // mA
+  WORD PnP;
+  WORD SelfPowered;
+  WORD RemoteWakeup;
+};
+enum : DWORD { FT_EE_SIGNATURE1 = 0x00000000, FT_EE_SIGNATURE2 = 0xFFFFFFFF };
+enum { FT_EE_MANUFACTURER_LEN = 32, FT_EE_MANUFACTURER_ID_LEN = 16, FT_EE_DESCRIPTION_LEN = 64,
+       FT_EE_SERIAL_LEN = 16 };
+
+FT_STATUS FT_EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA *data);
+// Writes the record; the user area keeps its bytes. The chip shows the new
+// strings after it next enumerates (FT_CyclePort).
+FT_STATUS FT_EE_Program(FT_HANDLE handle, FT_PROGRAM_DATA *data);

@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/d2xx/eeprom_layout.h"
 #include "platform/win/clock.h"
 
 namespace platform::d2xx {
@@ -149,7 +150,54 @@ class LibftdiDevice : public Device {
     return FT_OK;
   }
 
+  // The image is decoded and laid out here, not by libftdi: its decoder
+  // crashes on a blank chip and its builder drops what it does not decode,
+  // the user area among it.
+  FT_STATUS ee_read(ProductRecord *r) override {
+    const FT_STATUS st = load_eeprom();
+    if (st != FT_OK) return st;
+    return eeprom_layout::decode(chip_image(), r) ? FT_OK : FT_EEPROM_NOT_PROGRAMMED;
+  }
+
+  FT_STATUS ee_program(const ProductRecord &r) override {
+    const FT_STATUS st = load_eeprom();
+    if (st != FT_OK) return st;
+    std::vector<uint8_t> img = chip_image();
+    int b = 0, e = 0;
+    std::vector<uint8_t> user;
+    if (eeprom_layout::user_area(img, &b, &e)) user.assign(img.begin() + b, img.begin() + e);
+    if (!eeprom_layout::lay_out(img, r, user)) return FT_INVALID_PARAMETER;
+    return write_image(img);
+  }
+
+  FT_STATUS ua_write(const UCHAR *data, DWORD length) override {
+    const FT_STATUS st = load_eeprom();
+    if (st != FT_OK) return st;
+    if (length > static_cast<DWORD>(ua_end_ - ua_begin_)) return FT_INVALID_PARAMETER;
+    std::vector<uint8_t> img = chip_image();
+    std::copy_n(data, length, img.begin() + ua_begin_);
+    eeprom_layout::set_checksum(img);
+    return write_image(img);
+  }
+
  private:
+  std::vector<uint8_t> chip_image() const { return std::vector<uint8_t>(image_.begin(), image_.begin() + eeprom_size_); }
+
+  // Only the words that change, the checksum word last; the image is read
+  // afresh next time.
+  FT_STATUS write_image(const std::vector<uint8_t> &img) {
+    if (!api_->write_eeprom_location) return FT_NOT_SUPPORTED;
+    const std::vector<uint8_t> old = chip_image();
+    eeprom_loaded_ = false;
+    const int words = static_cast<int>(img.size()) / 2;
+    for (int w = 0; w < words; ++w) {
+      const uint16_t value = eeprom_layout::word_at(img, 2 * w);
+      if (value == eeprom_layout::word_at(old, 2 * w)) continue;
+      if (api_->write_eeprom_location(ctx_, w, value) < 0) return FT_EEPROM_WRITE_FAILED;
+    }
+    return FT_OK;
+  }
+
   // libftdi's read goes on fetching packets until it has the size asked for or
   // a packet comes empty, which the chip sends only when its latency timer runs
   // out: ask for no more than is wanted, then take what that transfer brought
@@ -177,6 +225,7 @@ class LibftdiDevice : public Device {
     if (size <= 0 || size > static_cast<int>(image_.size())) return FT_EEPROM_NOT_PROGRAMMED;
     if (api_->get_eeprom_buf(ctx_, image_.data(), static_cast<int>(image_.size())) < 0) return FT_EEPROM_READ_FAILED;
     if (!user_area_bounds(image_.data(), size, &ua_begin_, &ua_end_)) ua_begin_ = ua_end_ = 0;
+    eeprom_size_ = size;
     eeprom_loaded_ = true;
     return FT_OK;
   }
@@ -189,6 +238,7 @@ class LibftdiDevice : public Device {
   DWORD read_timeout_ms_ = 0;
   bool eeprom_loaded_ = false;
   std::array<UCHAR, 256> image_{};
+  int eeprom_size_ = 0;
   int ua_begin_ = 0;
   int ua_end_ = 0;
 };
@@ -349,6 +399,17 @@ std::shared_ptr<FtdiApi> load_libftdi_api() {
             bind(lib, "libusb_ref_device", &api->ref_device) && bind(lib, "libusb_unref_device", &api->unref_device) &&
             bind(lib, "libusb_reset_device", &api->reset_device);
   if (!ok) return nullptr;
+  // The chip's own word-write request, sent as libftdi sends its requests.
+  int (*control)(libusb_device_handle *, uint8_t, uint8_t, uint16_t, uint16_t, unsigned char *, uint16_t,
+                 unsigned int) = nullptr;
+  if (bind(lib, "libusb_control_transfer", &control))
+    api->write_eeprom_location = [control](ftdi_context *c, int address, unsigned short value) {
+      if (!c->usb_dev || address < 0 || address > 0xFFFF) return -2;
+      return control(c->usb_dev, FTDI_DEVICE_OUT_REQTYPE, SIO_WRITE_EEPROM_REQUEST, value,
+                     static_cast<uint16_t>(address), nullptr, 0, static_cast<unsigned>(c->usb_write_timeout)) < 0
+                 ? -1
+                 : 0;
+    };
   api->interface_driver = sysfs_interface_driver;
   return api;
 }

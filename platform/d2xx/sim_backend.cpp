@@ -41,8 +41,13 @@ class SimDevice : public Device {
   }
   FT_STATUS com_port(LONG *port) override {
     if (!alive()) return FT_IO_ERROR;
-    *port = -1;
+    *port = d_->com_port();
     return FT_OK;
+  }
+  FT_STATUS ee_read(ProductRecord *r) override { return alive() ? d_->ee_read(r) : FT_IO_ERROR; }
+  FT_STATUS ee_program(const ProductRecord &r) override { return alive() ? d_->ee_program(r) : FT_IO_ERROR; }
+  FT_STATUS ua_write(const UCHAR *data, DWORD length) override {
+    return alive() ? d_->ua_write(data, length) : FT_IO_ERROR;
   }
   FT_STATUS ua_size(DWORD *size) override { return alive() ? d_->ua_size(size) : FT_IO_ERROR; }
   FT_STATUS ua_read(UCHAR *data, DWORD length, DWORD *read) override {

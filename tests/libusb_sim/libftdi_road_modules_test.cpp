@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <string>
 
 #include "modules/FTDI_func.h"
 #include "modules/kmv_fun.h"
 #include "modules/qv_usb_fun.h"
+#include "platform/d2xx/eeprom_layout.h"
 #include "platform/d2xx/ftd2xx.h"
 #include "tests/libusb_sim/libftdi_road_fixture.h"
 #include "tests/testsupport/testsupport.h"
@@ -150,6 +152,51 @@ TEST_F(ChipEeprom, DeviceHeldByAnotherProgramShowsFlagsOnly) {
   int count = 0;
   EXPECT_EQ(GetFtdiDevices(5, &count), 0);
   EXPECT_EQ(count, 1);
+}
+
+// The product record and the user area through libftdi's EEPROM requests.
+TEST_F(ChipEeprom, ProductRecordAndUserAreaRoundTrip) {
+  bus().add_module("KMVA", sim::ModuleOptions{"UM232H Q&V5", 7, true});
+  DWORD n = 0;
+  ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
+  FT_HANDLE h = nullptr;
+  ASSERT_EQ(FT_Open(0, &h), FT_OK);
+  std::array<char, 32> manufacturer{};
+  std::array<char, 16> manufacturer_id{}, serial{};
+  std::array<char, 64> description{};
+  FT_PROGRAM_DATA p{};
+  p.Signature1 = FT_EE_SIGNATURE1;
+  p.Signature2 = FT_EE_SIGNATURE2;
+  p.Version = 5;
+  p.Manufacturer = manufacturer.data();
+  p.ManufacturerId = manufacturer_id.data();
+  p.Description = description.data();
+  p.SerialNumber = serial.data();
+  ASSERT_EQ(FT_EE_Read(h, &p), FT_OK);
+  EXPECT_STREQ(description.data(), "UM232H Q&V5");
+  EXPECT_STREQ(serial.data(), "KMVA");
+  EXPECT_EQ(p.ProductId, 0x6014);
+
+  DWORD size = 0;
+  ASSERT_EQ(FT_EE_UASize(h, &size), FT_OK);
+  std::vector<UCHAR> user(size);
+  for (DWORD i = 0; i < size; ++i) user[i] = static_cast<UCHAR>(i * 7);
+  ASSERT_EQ(FT_EE_UAWrite(h, user.data(), size), FT_OK);
+  std::snprintf(description.data(), description.size(), "%s", "UM232H Q&V6");
+  ASSERT_EQ(FT_EE_Program(h, &p), FT_OK);
+  std::vector<UCHAR> back(size);
+  DWORD got = 0;
+  ASSERT_EQ(FT_EE_UARead(h, back.data(), size, &got), FT_OK);
+  EXPECT_EQ(back, user);
+  EXPECT_TRUE(platform::d2xx::eeprom_layout::checksum_ok(bus().device("KMVA")->eeprom_image()));
+
+  // The chip shows its new strings once it has enumerated again.
+  ASSERT_EQ(FT_CyclePort(h), FT_OK);
+  EXPECT_EQ(FT_Close(h), FT_OK);
+  ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
+  FT_DEVICE_LIST_INFO_NODE node{};
+  ASSERT_EQ(FT_GetDeviceInfoList(&node, &n), FT_OK);
+  EXPECT_STREQ(node.Description, "UM232H Q&V6");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -398,7 +399,87 @@ TEST(LibftdiLoad, LoadedLibraryFillsTheWholeTable) {
   if (!api) GTEST_SKIP() << "libftdi1 not loadable here";
   EXPECT_NE(api->new_context, nullptr);
   EXPECT_NE(api->reset_device, nullptr);
+  EXPECT_TRUE(static_cast<bool>(api->write_eeprom_location));
   EXPECT_TRUE(static_cast<bool>(api->interface_driver));
 }
 
 }  // namespace
+
+namespace {
+
+// An FT232H image as D2XX leaves it: strings at 0xA0, a user block behind them.
+void fill_d2xx_image(FakeDev &d) {
+  std::vector<uint8_t> img(256, 0);
+  img[0x00] = 0x11;  // chip settings the product record does not name
+  platform::d2xx::ProductRecord r;
+  r.description = "UM232H Q&V5";
+  r.serial = d.serial;
+  std::vector<uint8_t> user(16);
+  for (int i = 0; i < 16; ++i) user[i] = static_cast<uint8_t>(0x30 + i);
+  ASSERT_TRUE(platform::d2xx::eeprom_layout::lay_out(img, r, user));
+  std::copy(img.begin(), img.end(), d.eeprom.begin());
+}
+
+std::vector<std::pair<int, int>> eeprom_writes;
+
+void with_word_writes(std::shared_ptr<FtdiApi> &api) {
+  api->write_eeprom_location = [](ftdi_context *c, int addr, unsigned short value) {
+    eeprom_writes.emplace_back(addr, value);
+    dev_of(c)->eeprom[2 * addr] = static_cast<uint8_t>(value & 0xFF);
+    dev_of(c)->eeprom[2 * addr + 1] = static_cast<uint8_t>(value >> 8);
+    return 0;
+  };
+}
+
+}  // namespace
+
+TEST_F(Libftdi, ProductRecordIsProgrammedWordByWordKeepingTheRest) {
+  FakeDev &d = add(1, {1}, "A1");
+  fill_d2xx_image(d);
+  eeprom_writes.clear();
+  auto api = fake_api();
+  with_word_writes(api);
+  platform::d2xx::set_backend(platform::d2xx::make_libftdi_backend(api));
+  FT_HANDLE h = open(0);
+  std::array<char, 32> m{};
+  std::array<char, 16> mid{}, ser{};
+  std::array<char, 64> descr{};
+  FT_PROGRAM_DATA p{FT_EE_SIGNATURE1, FT_EE_SIGNATURE2, 5, 0, 0, m.data(), mid.data(), descr.data(), ser.data(), 0, 0, 0, 0};
+  ASSERT_EQ(FT_EE_Read(h, &p), FT_OK);
+  EXPECT_STREQ(descr.data(), "UM232H Q&V5");
+  std::strcpy(descr.data(), "UM232H Q&V6");
+  ASSERT_EQ(FT_EE_Program(h, &p), FT_OK);
+  // One character of the description and the checksum changed, nothing else.
+  ASSERT_EQ(eeprom_writes.size(), 2u);
+  EXPECT_EQ(eeprom_writes.back().first, 127);
+  std::vector<uint8_t> img(d.eeprom.begin(), d.eeprom.end());
+  EXPECT_TRUE(platform::d2xx::eeprom_layout::checksum_ok(img));
+  EXPECT_EQ(img[0], 0x11);
+  std::array<UCHAR, 16> ua{};
+  DWORD got = 0;
+  ASSERT_EQ(FT_EE_UARead(h, ua.data(), 16, &got), FT_OK);  // read afresh after the write
+  EXPECT_EQ(ua[15], 0x3F);
+  const UCHAR block[2] = {0xAB, 0xCD};
+  ASSERT_EQ(FT_EE_UAWrite(h, const_cast<UCHAR *>(block), 2), FT_OK);
+  ASSERT_EQ(FT_EE_UARead(h, ua.data(), 2, &got), FT_OK);
+  EXPECT_EQ(ua[0], 0xAB);
+  EXPECT_EQ(ua[1], 0xCD);
+  EXPECT_EQ(CloseDevice(0), -1);
+  FT_Close(h);
+}
+
+TEST_F(Libftdi, BlankOrUnwritableEepromIsReportedNotCrashedOn) {
+  FakeDev &d = add(1, {1}, "A1");
+  d.eeprom.fill(0xFF);
+  start();  // no word writes in this library
+  FT_HANDLE h = open(0);
+  std::array<char, 64> descr{};
+  FT_PROGRAM_DATA p{FT_EE_SIGNATURE1, FT_EE_SIGNATURE2, 5, 0, 0, nullptr, nullptr, descr.data(), nullptr, 0, 0, 0, 0};
+  EXPECT_EQ(FT_EE_Read(h, &p), FT_EEPROM_NOT_PROGRAMMED);
+  fill_d2xx_image(fake.devs[0]);
+  FT_Close(h);
+  h = open(0);
+  UCHAR b = 1;
+  EXPECT_EQ(FT_EE_UAWrite(h, &b, 1), FT_NOT_SUPPORTED);
+  FT_Close(h);
+}

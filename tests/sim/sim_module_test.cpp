@@ -339,6 +339,26 @@ TEST(SimDescription, FileBuildsTheBus) {
   EXPECT_EQ(bus.module("FT1"), nullptr);
 }
 
+TEST(SimDescription, BoardsAndComPorts) {
+  testsupport::TempDir dir;
+  const std::string path = dir.write("boards.sim",
+                                     "[board]\nserial = SDB1\nboard_id = XY123\nnumber = 2\n"
+                                     "[board]\nserial = UMB1\nwiring = bitbang\n"
+                                     "[device]\nserial = FT1\ncom_port = 7\n");
+  sim::Bus bus;
+  std::string why;
+  ASSERT_TRUE(sim::load_description(bus, path, &why)) << why;
+  ASSERT_NE(bus.command_board("SDB1"), nullptr);
+  EXPECT_EQ(bus.command_board("SDB1")->board_id(), "XY123");
+  EXPECT_EQ(bus.device("SDB1")->description(), "FT245R USB FIFO Q&V1");
+  EXPECT_EQ(bus.device("SDB1")->user_area()[2], 2);
+  ASSERT_NE(bus.bitbang_board("UMB1"), nullptr);
+  EXPECT_EQ(bus.device("UMB1")->description(), "UM232H Q&V1");
+  EXPECT_EQ(bus.device("FT1")->com_port(), 7);
+  EXPECT_EQ(bus.device("SDB1")->com_port(), -1);
+  EXPECT_FALSE(sim::load_description(bus, dir.write("bad.sim", "[board]\nserial = B\nwiring = smoke\n"), &why));
+}
+
 TEST(SimDescription, BadFilesAreRefusedWithAReason) {
   testsupport::TempDir dir;
   const char *const bad[] = {
