@@ -48,6 +48,7 @@ class LibftdiDevice : public Device {
   }
 
   FT_STATUS write(const UCHAR *data, DWORD count, DWORD *written) override {
+    quiet_since_ = -1.0;  // what is written may make the chip send at once
     const int r = api_->write_data(ctx_, data, static_cast<int>(count));
     if (r < 0) return FT_IO_ERROR;
     *written = static_cast<DWORD>(r);
@@ -71,9 +72,16 @@ class LibftdiDevice : public Device {
   }
 
   // libftdi has no queue status: one transfer's worth goes into our own FIFO.
+  // After a transfer came back empty the chip sends nothing before its latency
+  // timer runs out again, unless something is written to it meanwhile: a poll
+  // before then would only wait for that timer (16 ms a poll, 8 s for the
+  // transport's 500 polls of a reply that never comes), where D2XX's answers at once.
   FT_STATUS queue_status(DWORD *waiting) override {
-    int got = 0;
-    if (!fill(1, &got)) return FT_IO_ERROR;
+    if (quiet_since_ < 0 || platform::clock::now() >= quiet_since_ + latency_ms_ / 1000.0) {
+      int got = 0;
+      if (!fill(1, &got)) return FT_IO_ERROR;
+      quiet_since_ = got == 0 ? platform::clock::now() : -1.0;
+    }
     *waiting = static_cast<DWORD>(fifo_.size());
     return FT_OK;
   }
@@ -108,7 +116,9 @@ class LibftdiDevice : public Device {
 
   FT_STATUS set_latency_timer(UCHAR ms) override {
     if (ms < 1) return FT_INVALID_PARAMETER;
-    return api_->set_latency_timer(ctx_, ms) < 0 ? FT_IO_ERROR : FT_OK;
+    if (api_->set_latency_timer(ctx_, ms) < 0) return FT_IO_ERROR;
+    latency_ms_ = ms;
+    return FT_OK;
   }
 
   FT_STATUS set_usb_parameters(DWORD in_size, DWORD out_size) override {
@@ -236,6 +246,10 @@ class LibftdiDevice : public Device {
   OpenKeys open_keys_;
   std::deque<UCHAR> fifo_;
   DWORD read_timeout_ms_ = 0;
+  // The chip's latency timer as we set it; until then the shortest there is.
+  UCHAR latency_ms_ = 1;
+  // When a transfer last came back empty with nothing written since; -1 none.
+  double quiet_since_ = -1.0;
   bool eeprom_loaded_ = false;
   std::array<UCHAR, 256> image_{};
   int eeprom_size_ = 0;

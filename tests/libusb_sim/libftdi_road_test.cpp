@@ -194,4 +194,24 @@ TEST_F(LibftdiRoad, RepliesAreTakenWithoutWaitingForTheLatencyTimer) {
   EXPECT_EQ(c.bytes_in, 3u);
 }
 
+// A reply that never comes: the transport polls 500 times 1 ms apart. An empty
+// transfer waits for the chip's latency timer, and polls made before it runs
+// out again would each wait as long (16 ms): 8 s instead of D2XX's half second.
+TEST_F(LibftdiRoad, AMissingReplyIsGivenUpAfterTheTransportsPolls) {
+  add_module("KMVA", 1, "KMV-USB-1", "KM0001");
+  int count = 0;
+  ASSERT_EQ(GetFtdiDevices(5, &count), 0);
+  ASSERT_EQ(OpenDevice(0, 0), 0);
+  bus().device("KMVA")->withhold_replies(1);
+  usb().clear_counts();
+  const double t0 = platform::clock::now();
+  EXPECT_EQ(KMV_set_register(0, 0, 0x1111), -1);
+  EXPECT_LT(platform::clock::now() - t0, 0.6);
+  // One transfer per latency period, not one per poll.
+  EXPECT_LE(usb().counts("KMVA").bulk_in, 40u);
+  // The next one goes through.
+  EXPECT_EQ(KMV_set_register(0, 0, 0x1111), 0);
+  EXPECT_EQ(bus().register_latch("KMVA", 0), 0x1111);
+}
+
 }  // namespace
