@@ -73,9 +73,10 @@ class LibftdiDevice : public Device {
 
   // libftdi has no queue status: one transfer's worth goes into our own FIFO.
   // After a transfer came back empty the chip sends nothing before its latency
-  // timer runs out again, unless something is written to it meanwhile: a poll
-  // before then would only wait for that timer (16 ms a poll, 8 s for the
-  // transport's 500 polls of a reply that never comes), where D2XX's answers at once.
+  // timer runs out again, unless something is written to it meanwhile (or, in
+  // a serial mode, a whole packet's worth arrives on its pins): a poll before
+  // then would only wait for that timer (16 ms a poll, 8 s for the transport's
+  // 500 polls of a reply that never comes), where D2XX's answers at once.
   FT_STATUS queue_status(DWORD *waiting) override {
     if (quiet_since_ < 0 || platform::clock::now() >= quiet_since_ + latency_ms_ / 1000.0) {
       int got = 0;
@@ -419,7 +420,8 @@ std::shared_ptr<FtdiApi> load_libftdi_api() {
   if (bind(lib, "libusb_control_transfer", &control))
     api->write_eeprom_location = [control](ftdi_context *c, int address, unsigned short value) {
       if (!c->usb_dev || address < 0 || address > 0xFFFF) return -2;
-      return control(c->usb_dev, FTDI_DEVICE_OUT_REQTYPE, SIO_WRITE_EEPROM_REQUEST, value,
+      constexpr uint8_t kVendorToDevice = 0x40;  // vendor request, to the device, host to device
+      return control(c->usb_dev, kVendorToDevice, SIO_WRITE_EEPROM_REQUEST, value,
                      static_cast<uint16_t>(address), nullptr, 0, static_cast<unsigned>(c->usb_write_timeout)) < 0
                  ? -1
                  : 0;
