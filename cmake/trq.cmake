@@ -36,7 +36,14 @@ function(trq_test_dir name)
   target_link_libraries(test_${name} PRIVATE ${A_LIBS} trq_testsupport GTest::gmock GTest::gtest_main GTest::gtest)
   target_compile_definitions(test_${name} PRIVATE TRQ_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TRQ_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  gtest_discover_tests(test_${name}
-    PROPERTIES ENVIRONMENT "QV_UI=headless;QT_QPA_PLATFORM=offscreen;${A_ENV}"
-    DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60)
+  # The discovery script splits a list-valued ENVIRONMENT into separate
+  # arguments (only the first variable would arrive): set it afterwards on the
+  # tests it found.
+  set(env QV_UI=headless QT_QPA_PLATFORM=offscreen ${A_ENV})
+  set(env_file ${CMAKE_CURRENT_BINARY_DIR}/test_${name}_env.cmake)
+  file(WRITE ${env_file} "foreach(t IN LISTS test_${name}_TESTS)\n"
+    "  set_tests_properties(\"\${t}\" PROPERTIES ENVIRONMENT \"${env}\")\n"
+    "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${env_file})
 endfunction()

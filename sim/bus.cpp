@@ -30,7 +30,9 @@ FtdiDevice &Bus::add_device(const std::string &serial, const std::string &descri
   auto e = std::make_unique<Entry>();
   e->device = std::make_unique<FtdiDevice>(serial, description);
   e->device->set_type(type);
-  e->device->set_id(type == 8 ? 0x04036014 : 0x04036001);
+  // FTDI's product id of each chip family, as enumeration shows it.
+  const uint32_t pid = type == 8 ? 0x6014 : type == 6 || type == 4 ? 0x6010 : type == 7 ? 0x6011 : 0x6001;
+  e->device->set_id(0x04030000 | pid);
   e->device->set_loc_id(next_loc_++);
   FtdiDevice &d = *e->device;
   order_.push_back(e.get());

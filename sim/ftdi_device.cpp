@@ -183,6 +183,30 @@ void FtdiDevice::flush_replies() {
   deliver();
 }
 
+uint32_t FtdiDevice::usb_ready() {
+  deliver();
+  return static_cast<uint32_t>(rx_.size());
+}
+
+void FtdiDevice::usb_latency_expired() {
+  if (pending_.empty() || platform::clock::now() + 1e-12 < pending_since_ + extra_delay_) return;
+  rx_.insert(rx_.end(), pending_.begin(), pending_.end());
+  pending_.clear();
+  extra_delay_ = 0.0;
+}
+
+uint32_t FtdiDevice::usb_take(uint8_t *data, uint32_t max) {
+  deliver();
+  const uint32_t n = std::min<uint32_t>(max, static_cast<uint32_t>(rx_.size()));
+  std::copy(rx_.begin(), rx_.begin() + n, data);
+  rx_.erase(rx_.begin(), rx_.begin() + n);
+  return n;
+}
+
+double FtdiDevice::usb_reply_due() const {
+  return pending_.empty() ? 1e300 : pending_since_ + latency_ms_ / 1000.0 + extra_delay_;
+}
+
 uint32_t FtdiDevice::write(const uint8_t *data, uint32_t count, uint32_t *written) {
   *written = 0;
   std::vector<uint8_t> bytes(data, data + count);

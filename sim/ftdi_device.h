@@ -112,6 +112,16 @@ class FtdiDevice {
   // Bytes waiting, delivered or not.
   size_t rx_waiting() const { return rx_.size(); }
 
+  // USB side (sim/usb_bus.h): the chip's IN buffer as the bulk endpoint sees it.
+  // Bytes ready to go into a packet now (replies that fell due included).
+  uint32_t usb_ready();
+  // The latency timer ran out: every reply made so far goes with the next packet.
+  void usb_latency_expired();
+  // Takes up to max ready bytes for a packet.
+  uint32_t usb_take(uint8_t *data, uint32_t max);
+  // When the replies not yet ready fall due on their own; a huge value when none wait.
+  double usb_reply_due() const;
+
   // Faults.
   void fail_next_writes(uint32_t status, int times = 1);  // the write fails with this status
   void short_next_write(uint32_t count);                  // the next write takes only count bytes

@@ -48,6 +48,7 @@ class LibftdiDevice : public Device {
   }
 
   FT_STATUS write(const UCHAR *data, DWORD count, DWORD *written) override {
+    quiet_since_ = -1.0;  // what is written may make the chip send at once
     const int r = api_->write_data(ctx_, data, static_cast<int>(count));
     if (r < 0) return FT_IO_ERROR;
     *written = static_cast<DWORD>(r);
@@ -59,7 +60,7 @@ class LibftdiDevice : public Device {
     const double deadline = platform::clock::now() + read_timeout_ms_ / 1000.0;
     while (fifo_.size() < count) {
       int got = 0;
-      if (!fill(&got)) return FT_IO_ERROR;
+      if (!fill(count - static_cast<DWORD>(fifo_.size()), &got)) return FT_IO_ERROR;
       if (fifo_.size() >= count || platform::clock::now() >= deadline) break;
       if (got == 0) platform::clock::sleep(0.001);
     }
@@ -71,9 +72,17 @@ class LibftdiDevice : public Device {
   }
 
   // libftdi has no queue status: one transfer's worth goes into our own FIFO.
+  // After a transfer came back empty the chip sends nothing before its latency
+  // timer runs out again, unless something is written to it meanwhile (or, in
+  // a serial mode, a whole packet's worth arrives on its pins): a poll before
+  // then would only wait for that timer (16 ms a poll, 8 s for the transport's
+  // 500 polls of a reply that never comes), where D2XX's answers at once.
   FT_STATUS queue_status(DWORD *waiting) override {
-    int got = 0;
-    if (!fill(&got)) return FT_IO_ERROR;
+    if (quiet_since_ < 0 || platform::clock::now() >= quiet_since_ + latency_ms_ / 1000.0) {
+      int got = 0;
+      if (!fill(1, &got)) return FT_IO_ERROR;
+      quiet_since_ = got == 0 ? platform::clock::now() : -1.0;
+    }
     *waiting = static_cast<DWORD>(fifo_.size());
     return FT_OK;
   }
@@ -108,7 +117,9 @@ class LibftdiDevice : public Device {
 
   FT_STATUS set_latency_timer(UCHAR ms) override {
     if (ms < 1) return FT_INVALID_PARAMETER;
-    return api_->set_latency_timer(ctx_, ms) < 0 ? FT_IO_ERROR : FT_OK;
+    if (api_->set_latency_timer(ctx_, ms) < 0) return FT_IO_ERROR;
+    latency_ms_ = ms;
+    return FT_OK;
   }
 
   FT_STATUS set_usb_parameters(DWORD in_size, DWORD out_size) override {
@@ -198,12 +209,22 @@ class LibftdiDevice : public Device {
     return FT_OK;
   }
 
-  bool fill(int *got) {
+  // libftdi's read goes on fetching packets until it has the size asked for or
+  // a packet comes empty, which the chip sends only when its latency timer runs
+  // out: ask for no more than is wanted, then take what that transfer brought
+  // beyond it from libftdi's buffer, which costs no transfer.
+  bool fill(DWORD want, int *got) {
     std::array<unsigned char, kReadChunk> buf;
-    const int r = api_->read_data(ctx_, buf.data(), kReadChunk);
-    if (r < 0) return false;
-    fifo_.insert(fifo_.end(), buf.begin(), buf.begin() + r);
-    *got = r;
+    *got = 0;
+    int size = static_cast<int>(std::clamp<DWORD>(want, 1, kReadChunk));
+    do {
+      const int r = api_->read_data(ctx_, buf.data(), size);
+      if (r < 0) return false;
+      fifo_.insert(fifo_.end(), buf.begin(), buf.begin() + r);
+      *got += r;
+      if (r < size) break;
+      size = static_cast<int>(std::min<unsigned>(ctx_->readbuffer_remaining, kReadChunk));
+    } while (size > 0);
     return true;
   }
 
@@ -226,6 +247,10 @@ class LibftdiDevice : public Device {
   OpenKeys open_keys_;
   std::deque<UCHAR> fifo_;
   DWORD read_timeout_ms_ = 0;
+  // The chip's latency timer as we set it; until then the shortest there is.
+  UCHAR latency_ms_ = 1;
+  // When a transfer last came back empty with nothing written since; -1 none.
+  double quiet_since_ = -1.0;
   bool eeprom_loaded_ = false;
   std::array<UCHAR, 256> image_{};
   int eeprom_size_ = 0;
@@ -389,7 +414,18 @@ std::shared_ptr<FtdiApi> load_libftdi_api() {
             bind(lib, "libusb_ref_device", &api->ref_device) && bind(lib, "libusb_unref_device", &api->unref_device) &&
             bind(lib, "libusb_reset_device", &api->reset_device);
   if (!ok) return nullptr;
-  bind(lib, "ftdi_write_eeprom_location", &api->write_eeprom_location);
+  // The chip's own word-write request, sent as libftdi sends its requests.
+  int (*control)(libusb_device_handle *, uint8_t, uint8_t, uint16_t, uint16_t, unsigned char *, uint16_t,
+                 unsigned int) = nullptr;
+  if (bind(lib, "libusb_control_transfer", &control))
+    api->write_eeprom_location = [control](ftdi_context *c, int address, unsigned short value) {
+      if (!c->usb_dev || address < 0 || address > 0xFFFF) return -2;
+      constexpr uint8_t kVendorToDevice = 0x40;  // vendor request, to the device, host to device
+      return control(c->usb_dev, kVendorToDevice, SIO_WRITE_EEPROM_REQUEST, value,
+                     static_cast<uint16_t>(address), nullptr, 0, static_cast<unsigned>(c->usb_write_timeout)) < 0
+                 ? -1
+                 : 0;
+    };
   api->interface_driver = sysfs_interface_driver;
   return api;
 }

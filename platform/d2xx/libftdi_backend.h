@@ -40,8 +40,10 @@ struct FtdiApi {
   int (*get_eeprom_value)(ftdi_context *, enum ftdi_eeprom_value, int *) = nullptr;
   int (*get_eeprom_buf)(ftdi_context *, unsigned char *, int) = nullptr;
   // One word of the EEPROM by its word address; without it the product
-  // record and the user area cannot be written.
-  int (*write_eeprom_location)(ftdi_context *, int eeprom_addr, unsigned short eeprom_val) = nullptr;
+  // record and the user area cannot be written. Not libftdi's own
+  // ftdi_write_eeprom_location: libftdi 1.5 refuses every word below 0x80
+  // (all of a 256-byte EEPROM) and any chip without a 93C66.
+  std::function<int(ftdi_context *, int eeprom_addr, unsigned short eeprom_val)> write_eeprom_location;
   // libusb, reached through libftdi's own dependency.
   uint8_t (*get_bus_number)(libusb_device *) = nullptr;
   int (*get_port_numbers)(libusb_device *, uint8_t *ports, int len) = nullptr;

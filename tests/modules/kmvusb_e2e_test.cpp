@@ -39,14 +39,8 @@ class UsbEndToEnd : public simtest::SimFixture {
  protected:
   void SetUp() override {
     simtest::SimFixture::SetUp();
-    // Listed in the other order than their slots: the variant decides.
-    add_module("FTB", 2, "KMV-USB-2", "KM0020");
-    add_module("FTA", 1, "KMV-USB-1", "KM0010", {80, 100, 100, 100});
-    ASSERT_EQ(KMVUSB_init(dir_.write("kmvusb.ini", kIni).c_str()), 0);
+    start_two_modules(kIni);
   }
-  uint16_t latch(const char *serial, int reg) { return bus().register_latch(serial, reg); }
-  uint16_t dac(const char *serial, int ch) { return bus().dac_output(serial, ch); }
-  testsupport::TempDir dir_;
 };
 
 TEST_F(UsbEndToEnd, TheIniFileStartsBothModules) {

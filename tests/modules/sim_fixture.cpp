@@ -55,6 +55,12 @@ sim::KmvModule &SimFixture::add_module(const std::string &usb_serial, uint16_t n
   return m;
 }
 
+void SimFixture::start_two_modules(const char *ini) {
+  add_module("FTB", 2, "KMV-USB-2", "KM0020");
+  add_module("FTA", 1, "KMV-USB-1", "KM0010", {80, 100, 100, 100});
+  ASSERT_EQ(KMVUSB_init(dir_.write("kmvusb.ini", ini).c_str()), 0);
+}
+
 uint64_t SimFixture::device_writes() {
   uint64_t n = 0;
   for (sim::FtdiDevice *d : bus_->listed()) n += d->stats().writes;

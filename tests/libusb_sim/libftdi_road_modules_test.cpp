@@ -1,0 +1,196 @@
+// The whole module library on the system's libftdi1: two modules started from
+// an ini file, an unplug and a replug, the FTDI chip's own EEPROM.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "modules/FTDI_func.h"
+#include "modules/kmv_fun.h"
+#include "modules/qv_usb_fun.h"
+#include "platform/d2xx/eeprom_layout.h"
+#include "platform/d2xx/ftd2xx.h"
+#include "tests/libusb_sim/libftdi_road_fixture.h"
+#include "tests/testsupport/testsupport.h"
+
+namespace {
+
+constexpr const char *kIni =
+    "[KMVUSB_BASE]\n"
+    "SIMULATION_USB = 0\n"
+    "[KMVUSB_MODULE1]\n"
+    "KMVUSB_ACTIVE = 1\n"
+    "C1U_P5V = 1\n"
+    "C1U_GAIN_HV = 75.5\n"
+    "C1U_COOLING = 1\n"
+    "C1U_COOLVOLT = 2.5\n"
+    "C1U_COOLCURR = 1.0\n"
+    "[KMVUSB_MODULE2]\n"
+    "KMVUSB_ACTIVE = 1\n"
+    "C2U_COOLING = 1\n"
+    "C2U_COOLVOLT = 4\n";
+
+class TwoModules : public roadtest::LibftdiRoad {
+ protected:
+  void SetUp() override {
+    roadtest::LibftdiRoad::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    start_two_modules(kIni);
+  }
+};
+
+TEST_F(TwoModules, TheIniFileStartsBothModules) {
+  for (int16_t m : {0, 1}) {
+    KMVUSBModuleInfo info{};
+    ASSERT_EQ(KMVUSB_get_module_info(m, &info), 0);
+    EXPECT_EQ(info.init_status, 0) << m;
+    EXPECT_EQ(info.connected, 1) << m;
+  }
+  EXPECT_STREQ(kmvusb_mod[0].serial_no, "KM0010");
+  EXPECT_STREQ(kmvusb_mod[1].serial_no, "KM0020");
+  EXPECT_EQ(int32_t{kmvusb_priv[0].device_no}, 1);
+  EXPECT_EQ(kmvusb_priv[0].hv_limit[0], 80);
+  EXPECT_EQ(latch("FTA", 2) & 0x00FF, 0x0001);
+  EXPECT_EQ(dac("FTA", 0), 2048);
+  EXPECT_EQ(dac("FTA", 8), 2048);
+  EXPECT_EQ(latch("FTB", 2) & 0x00FF, 0x0002);
+  EXPECT_EQ(dac("FTB", 1), 819);
+  ASSERT_EQ(KMVUSB_enable_outputs(0, 0, 1), 0);
+  EXPECT_EQ(dac("FTA", 4), 3092);
+  EXPECT_TRUE(bus().module("FTA")->bus().violations().empty());
+  EXPECT_TRUE(bus().module("FTB")->bus().violations().empty());
+  // Both chips are held by this program only.
+  EXPECT_EQ(usb().claimed_interfaces(), 2);
+}
+
+TEST_F(TwoModules, AnUnpluggedModuleFailsAndComesBackWithAReconnect) {
+  ASSERT_EQ(KMVUSB_enable_outputs(0, 0, 1), 0);
+  const uint16_t supplies = latch("FTA", 0);
+  bus().unplug("FTA");
+  int16_t state = 0;
+  EXPECT_EQ(KMVUSB_get_overload_state(0, &state), KMV_ERR_USB);
+  EXPECT_EQ(KMVUSB_get_overload_state(1, &state), 0);  // the other one works on
+  EXPECT_EQ(KMVUSB_reconnect(0), KMV_CONNECT_USB_MOD);
+
+  bus().replug("FTA", -1, true);  // it lost its power meanwhile
+  ASSERT_EQ(KMVUSB_reconnect(0), 0);
+  int16_t status = -1;
+  ASSERT_EQ(KMVUSB_get_init_status(0, &status), 0);
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(KMVUSB_enable_outputs(0, 0, 1), 0);
+  EXPECT_EQ(dac("FTA", 4), 3092);
+  EXPECT_EQ(latch("FTA", 0), supplies);
+  ASSERT_EQ(KMVUSB_get_overload_state(0, &state), 0);
+  EXPECT_EQ(state, 0);
+  // The vanished chip's handle was let go; the new one is the only claim on it.
+  EXPECT_EQ(usb().claimed_interfaces(), 2);
+}
+
+TEST_F(TwoModules, CloseLetsTheChipsGo) {
+  EXPECT_EQ(KMVUSB_close(), 2);
+  EXPECT_FALSE(bus().device("FTA")->is_open());
+  EXPECT_FALSE(bus().device("FTB")->is_open());
+  EXPECT_EQ(usb().claimed_interfaces(), 0);
+  EXPECT_EQ(usb().open_handles(), 0);
+}
+
+class ChipEeprom : public roadtest::LibftdiRoad {};
+
+TEST_F(ChipEeprom, UserAreaHoldsTheModuleBlock) {
+  sim::ModuleOptions o;
+  o.number = 0x0203;
+  bus().add_module("KMVA", o);
+  DWORD n = 0;
+  ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
+  FT_HANDLE h = nullptr;
+  ASSERT_EQ(FT_Open(0, &h), FT_OK);
+  DWORD size = 0;
+  ASSERT_EQ(FT_EE_UASize(h, &size), FT_OK);
+  const std::vector<uint8_t> &ua = bus().device("KMVA")->user_area();
+  EXPECT_GE(size, 16u);
+  EXPECT_LE(size, ua.size());
+  std::array<UCHAR, 16> block{};
+  DWORD got = 0;
+  ASSERT_EQ(FT_EE_UARead(h, block.data(), 16, &got), FT_OK);
+  EXPECT_EQ(got, 16u);
+  EXPECT_TRUE(std::equal(block.begin(), block.end(), ua.begin()));
+  EXPECT_EQ(block[2], 0x03);
+  EXPECT_EQ(block[3], 0x02);
+  EXPECT_EQ(FT_Close(h), FT_OK);
+
+  int count = 0;
+  char data[16] = {};
+  ASSERT_EQ(GetFtdiDevices(5, &count), 0);
+  ASSERT_EQ(OpenDevice(0, 1), 0);
+  count = 16;
+  ASSERT_EQ(ReadUserEEprom(0, &count, data), 0);
+  EXPECT_EQ(count, 16);
+  EXPECT_EQ(static_cast<uint8_t>(data[2]), 0x03);
+}
+
+TEST_F(ChipEeprom, DeviceHeldByAnotherProgramShowsFlagsOnly) {
+  bus().add_module("KMVA");
+  bus().add_module("KMVB").bus();
+  bus().set_held_elsewhere("KMVB", true);
+  DWORD n = 0;
+  ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
+  ASSERT_EQ(n, 2u);
+  FT_DEVICE_LIST_INFO_NODE nodes[2] = {};
+  ASSERT_EQ(FT_GetDeviceInfoList(nodes, &n), FT_OK);
+  EXPECT_STREQ(nodes[0].SerialNumber, "KMVA");
+  EXPECT_EQ(nodes[1].Flags & FT_FLAGS_OPENED, DWORD{FT_FLAGS_OPENED});
+  EXPECT_STREQ(nodes[1].SerialNumber, "");
+  FT_HANDLE h = nullptr;
+  EXPECT_EQ(FT_Open(1, &h), FT_DEVICE_NOT_OPENED);
+  int count = 0;
+  EXPECT_EQ(GetFtdiDevices(5, &count), 0);
+  EXPECT_EQ(count, 1);
+}
+
+// The product record and the user area through libftdi's EEPROM requests.
+TEST_F(ChipEeprom, ProductRecordAndUserAreaRoundTrip) {
+  bus().add_module("KMVA", sim::ModuleOptions{"UM232H Q&V5", 7, true});
+  DWORD n = 0;
+  ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
+  FT_HANDLE h = nullptr;
+  ASSERT_EQ(FT_Open(0, &h), FT_OK);
+  std::array<char, 32> manufacturer{};
+  std::array<char, 16> manufacturer_id{}, serial{};
+  std::array<char, 64> description{};
+  FT_PROGRAM_DATA p{};
+  p.Signature1 = FT_EE_SIGNATURE1;
+  p.Signature2 = FT_EE_SIGNATURE2;
+  p.Version = 5;
+  p.Manufacturer = manufacturer.data();
+  p.ManufacturerId = manufacturer_id.data();
+  p.Description = description.data();
+  p.SerialNumber = serial.data();
+  ASSERT_EQ(FT_EE_Read(h, &p), FT_OK);
+  EXPECT_STREQ(description.data(), "UM232H Q&V5");
+  EXPECT_STREQ(serial.data(), "KMVA");
+  EXPECT_EQ(p.ProductId, 0x6014);
+
+  DWORD size = 0;
+  ASSERT_EQ(FT_EE_UASize(h, &size), FT_OK);
+  std::vector<UCHAR> user(size);
+  for (DWORD i = 0; i < size; ++i) user[i] = static_cast<UCHAR>(i * 7);
+  ASSERT_EQ(FT_EE_UAWrite(h, user.data(), size), FT_OK);
+  std::snprintf(description.data(), description.size(), "%s", "UM232H Q&V6");
+  ASSERT_EQ(FT_EE_Program(h, &p), FT_OK);
+  std::vector<UCHAR> back(size);
+  DWORD got = 0;
+  ASSERT_EQ(FT_EE_UARead(h, back.data(), size, &got), FT_OK);
+  EXPECT_EQ(back, user);
+  EXPECT_TRUE(platform::d2xx::eeprom_layout::checksum_ok(bus().device("KMVA")->eeprom_image()));
+
+  // The chip shows its new strings once it has enumerated again.
+  ASSERT_EQ(FT_CyclePort(h), FT_OK);
+  EXPECT_EQ(FT_Close(h), FT_OK);
+  ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
+  FT_DEVICE_LIST_INFO_NODE node{};
+  ASSERT_EQ(FT_GetDeviceInfoList(&node, &n), FT_OK);
+  EXPECT_STREQ(node.Description, "UM232H Q&V6");
+}
+
+}  // namespace
