@@ -286,38 +286,26 @@ WDStatus WDC_PciGetDeviceInfo(WDPciCardInfo *info) {
   return driver_ioctl(WDCode(kWdFnPciCardInfo), WDC_GetWDHandle(), info, sizeof *info, 0);
 }
 
-WDStatus WDC_PciReadCfgBySlot(const WDPciSlot *slot, uint32_t offset, void *data, uint32_t bytes);
-
-WDStatus WDC_PciDeviceOpen(WDCDeviceHandle *out, const WDPciCardInfo *info, void *context) {
-  WDStatus st = kWdSuccess;
-  WDCDevice *dev = nullptr;
-  if (!out || !info) {
-    st = null_argument(!out ? "NULL device handle pointer" : "NULL device information pointer");
-  } else {
-    *out = nullptr;
-    dev = create_device();
-    dev->slot = info->slot;
-    dev->card.card = info->card;
-    dev->context = context;
-    if (!identify(dev)) {
-      free_device(dev);
-      dev = nullptr;
-      st = kWdInsufficientResources;
-    }
+WDStatus wdc_device_open(WDCDeviceHandle *out, const WDPciSlot &slot, const WDCard &card, void *context,
+                         bool (*identify_card)(WDCDevice *), const char *operation) {
+  *out = nullptr;
+  WDCDevice *dev = create_device();
+  dev->slot = slot;
+  dev->card.card = card;
+  dev->context = context;
+  if (identify_card && !identify_card(dev)) {
+    free_device(dev);
+    WDC_Err("%s: Error %s", operation, WdcGetLastErrStr());
+    return kWdInsufficientResources;
   }
-  if (dev) {
-    for (uint32_t i = 0; i < kWdMaxItems; ++i) dev->card.card.items[i].not_sharable = 0;
-    st = driver_ioctl(WDCode(kWdFnCardRegister), WDC_GetWDHandle(), &dev->card, sizeof dev->card, 0);
-    if (st != kWdSuccess) {
-      WdcSetLastErrStr("Failed registering the device. Error [0x%lx - %s]\n", static_cast<unsigned long>(st),
-                       Stat2Str(st));
-      dev->card.handle = 0;
-      close_device(dev);
-      dev = nullptr;
-    }
-  }
-  if (!dev) {
-    WDC_Err("WDC_PciDeviceOpen: Error %s", WdcGetLastErrStr());
+  for (uint32_t i = 0; i < kWdMaxItems; ++i) dev->card.card.items[i].not_sharable = 0;
+  const WDStatus st = driver_ioctl(WDCode(kWdFnCardRegister), WDC_GetWDHandle(), &dev->card, sizeof dev->card, 0);
+  if (st != kWdSuccess) {
+    WdcSetLastErrStr("Failed registering the device. Error [0x%lx - %s]\n", static_cast<unsigned long>(st),
+                     Stat2Str(st));
+    dev->card.handle = 0;
+    close_device(dev);
+    WDC_Err("%s: Error %s", operation, WdcGetLastErrStr());
     return st;
   }
   build_spaces(dev);
@@ -325,14 +313,25 @@ WDStatus WDC_PciDeviceOpen(WDCDeviceHandle *out, const WDPciCardInfo *info, void
   return kWdSuccess;
 }
 
-WDStatus WDC_PciDeviceClose(WDCDeviceHandle handle) {
+WDStatus WDC_PciDeviceOpen(WDCDeviceHandle *out, const WDPciCardInfo *info, void *context) {
+  if (!out || !info) {
+    null_argument(!out ? "NULL device handle pointer" : "NULL device information pointer");
+    WDC_Err("WDC_PciDeviceOpen: Error %s", WdcGetLastErrStr());
+    return kWdInvalidParameter;
+  }
+  return wdc_device_open(out, info->slot, info->card, context, identify, "WDC_PciDeviceOpen");
+}
+
+WDStatus wdc_device_close(WDCDeviceHandle handle, const char *error_format) {
   if (!handle) {
     null_argument("NULL device handle");
-    WDC_Err("WDC_PciDeviceClose: Error %s", WdcGetLastErrStr());
+    WDC_Err(error_format, WdcGetLastErrStr());
     return kWdInvalidParameter;
   }
   return close_device(handle);
 }
+
+WDStatus WDC_PciDeviceClose(WDCDeviceHandle handle) { return wdc_device_close(handle, "WDC_PciDeviceClose: Error %s"); }
 
 void *WDC_GetDevContext(WDCDeviceHandle handle) { return handle ? handle->context : nullptr; }
 

@@ -25,3 +25,9 @@ struct WDCEventState {
   WDInterrupt interrupt{};  // the event's interrupt, pulled on the wait thread
   WDCInterruptThread *pull = nullptr;
 };
+
+// The open and close shared by the bus kinds: identify_card (may be null)
+// fills the ids, operation names the caller in error lines.
+WDStatus wdc_device_open(WDCDeviceHandle *out, const WDPciSlot &slot, const WDCard &card, void *context,
+                         bool (*identify_card)(WDCDevice *), const char *operation);
+WDStatus wdc_device_close(WDCDeviceHandle handle, const char *error_format);

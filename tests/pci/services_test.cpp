@@ -282,5 +282,50 @@ TEST_F(ServicesTest, SleepAndDebugTextOpenTheirOwnHandle) {
   EXPECT_EQ(SleepWrapper(1000), -1);
 }
 
+TEST_F(ServicesTest, IsaCardsTakeTheirResourcesAsGiven) {
+  WDCard card{};
+  card.count = 2;
+  card.items[0].item = kItemBus;
+  card.items[0].u.bus.bus_type = kBusIsa;
+  card.items[1].item = kItemIo;
+  card.items[1].u.io.port = 0x300;
+  card.items[1].u.io.length = 8;
+  card.items[1].u.io.bar = 0;
+  WDCDeviceHandle isa = nullptr;
+  ASSERT_EQ(WDC_IsaDeviceOpen(&isa, &card, nullptr), kWdSuccess);
+  EXPECT_EQ(WDC_GetBusType(isa), kBusIsa);
+  EXPECT_EQ(bus().count(kWdFnPciConfig), 0u) << "no identification";
+  uint8_t v = 0;
+  EXPECT_EQ(WDC_ReadAddr8(isa, 0, 7, &v), kWdSuccess);
+  EXPECT_EQ(v, 0xFF) << "nothing answers at the port";
+  EXPECT_EQ(WDC_IsaDeviceClose(isa), kWdSuccess);
+  EXPECT_EQ(bus().count(kWdFnCardUnregister), 1u);
+}
+
+TEST_F(ServicesTest, PcmciaCardsNeedADriverThatServesThem) {
+  WDPcmciaScanResult scan{};
+  EXPECT_EQ(WDC_PcmciaScanDevices(0, 0, &scan), kWdNotImplemented);
+  auto sent = bus().requests(kWdFnPcmciaScan);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0]->record.size(), 76u);
+  WDPcmciaCardInfo info{};
+  info.slot.socket = 1;
+  WDCDeviceHandle card = nullptr;
+  EXPECT_EQ(WDC_PcmciaDeviceOpen(&card, &info, nullptr), kWdInsufficientResources);
+  EXPECT_STREQ(WdcGetLastErrStr(), "Failed to locate the device (socket: 0x1, function: 0x0)\n");
+  EXPECT_EQ(card, nullptr);
+  uint8_t b = 0;
+  EXPECT_EQ(WDC_PcmciaReadAttribSpace(h, 0x10, &b, 1), kWdNotImplemented);
+  EXPECT_STREQ(WdcGetLastErrStr(),
+               "WDC_PcmciaReadWriteAttribSpace: Failed reading 1 bytes from offset0x10 of the PCMCIA attribute "
+               "space.\nError 0x2000000a - Function not implemented\n");
+  EXPECT_EQ(WDC_PcmciaSetVpp(h, 50), kWdNotImplemented);
+  EXPECT_EQ(bus().requests(kWdFnPcmciaControl).at(0)->record.size(), 16u);
+  bus().monitor.clear();
+  EXPECT_EQ(WDC_PcmciaDeviceClose(nullptr), kWdInvalidParameter);
+  ASSERT_FALSE(bus().monitor.empty());
+  EXPECT_EQ(bus().monitor.back(), "WDC_PcmciaDeviceClose: Erorr Error - NULL device handle\n");
+}
+
 }  // namespace
 }  // namespace pcitest
