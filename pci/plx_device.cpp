@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "pci/owned_list.h"
 #include "pci/wdc_services.h"
 
 namespace {
@@ -15,32 +16,13 @@ uint32_t g_open_device_id = 0;
 uint32_t g_open_options = 0;
 
 // The open cards' contexts; a context lives until its card's close.
-struct Contexts {
-  std::mutex lock;
-  std::vector<std::unique_ptr<PLXDeviceContext>> open;
-};
-
-Contexts &contexts() {
-  static Contexts c;
+OwnedList<PLXDeviceContext> &contexts() {
+  static OwnedList<PLXDeviceContext> c;
   return c;
 }
 
-PLXDeviceContext *new_context() {
-  Contexts &c = contexts();
-  std::lock_guard<std::mutex> g(c.lock);
-  c.open.push_back(std::make_unique<PLXDeviceContext>());
-  return c.open.back().get();
-}
-
-void free_context(PLXDeviceContext *ctx) {
-  Contexts &c = contexts();
-  std::unique_ptr<PLXDeviceContext> gone;
-  std::lock_guard<std::mutex> g(c.lock);
-  auto it = std::find_if(c.open.begin(), c.open.end(), [&](const auto &p) { return p.get() == ctx; });
-  if (it == c.open.end()) return;
-  gone = std::move(*it);
-  c.open.erase(it);
-}
+PLXDeviceContext *new_context() { return contexts().create(); }
+void free_context(PLXDeviceContext *ctx) { contexts().release(ctx); }
 
 int open_common(WDCDeviceHandle *out, uint32_t vendor, uint32_t device, uint32_t index, uint32_t options, int master) {
   g_open_device_id = vendor == kPlxVendor ? device : 0;

@@ -1,5 +1,6 @@
 // The card layer: scan, open, address-space access and close.
 #include "pci/wdc_card.h"
+#include "pci/owned_list.h"
 #include "pci/wdc_internal.h"
 
 #include <algorithm>
@@ -15,32 +16,13 @@ using platform::driver::UserBuffer;
 namespace {
 
 // The open cards; a handle points into this list until its close.
-struct Devices {
-  std::mutex lock;
-  std::vector<std::unique_ptr<WDCDevice>> open;
-};
-
-Devices &devices() {
-  static Devices d;
+OwnedList<WDCDevice> &devices() {
+  static OwnedList<WDCDevice> d;
   return d;
 }
 
-WDCDevice *create_device() {
-  Devices &d = devices();
-  std::lock_guard<std::mutex> g(d.lock);
-  d.open.push_back(std::make_unique<WDCDevice>());
-  return d.open.back().get();
-}
-
-void free_device(WDCDevice *dev) {
-  Devices &d = devices();
-  std::unique_ptr<WDCDevice> gone;
-  std::lock_guard<std::mutex> g(d.lock);
-  auto it = std::find_if(d.open.begin(), d.open.end(), [&](const auto &p) { return p.get() == dev; });
-  if (it == d.open.end()) return;
-  gone = std::move(*it);
-  d.open.erase(it);
-}
+WDCDevice *create_device() { return devices().create(); }
+void free_device(WDCDevice *dev) { devices().release(dev); }
 
 // The common rule for a missing handle or pointer.
 WDStatus null_argument(const char *what) {
@@ -75,6 +57,20 @@ const WDCAddrDesc *access_space(const char *op, WDCDeviceHandle h, uint32_t spac
   return &d;
 }
 
+// One block-transfer request on a space: `bytes` through the buffer, `width` at a time.
+WDStatus transfer(const WDCAddrDesc &d, uint32_t offset, bool write, uint32_t width, void *buffer, uint32_t bytes,
+                  bool auto_increment) {
+  UserBuffer buf(buffer, bytes);
+  WDTransfer t;
+  std::memset(&t, 0, sizeof t);
+  t.address = d.kernel + offset;
+  t.command = WDTransferCommand(d.is_memory != 0, true, write, width);
+  t.bytes = bytes;
+  t.auto_increment = auto_increment ? 1 : 0;
+  t.data.buffer = buf.addr();
+  return driver_ioctl(WDCode(kWdFnTransfer), WDC_GetWDHandle(), &t, sizeof t, 0);
+}
+
 template <typename T>
 WDStatus read_addr(const char *op, WDCDeviceHandle h, uint32_t space, uint32_t offset, T *value) {
   const WDCAddrDesc *d = access_space(op, h, space, offset, sizeof(T));
@@ -87,15 +83,7 @@ WDStatus read_addr(const char *op, WDCDeviceHandle h, uint32_t space, uint32_t o
     return kWdSuccess;
   }
   T got{};
-  UserBuffer buf(&got, sizeof got);
-  WDTransfer t;
-  std::memset(&t, 0, sizeof t);
-  t.address = d->kernel + offset;
-  t.command = WDTransferCommand(false, true, false, sizeof(T));
-  t.bytes = sizeof(T);
-  t.auto_increment = 1;
-  t.data.buffer = buf.addr();
-  const WDStatus st = driver_ioctl(WDCode(kWdFnTransfer), WDC_GetWDHandle(), &t, sizeof t, 0);
+  const WDStatus st = transfer(*d, offset, false, sizeof got, &got, sizeof got, true);
   if (st == kWdSuccess) *value = got;
   return st;
 }
@@ -106,15 +94,7 @@ WDStatus write_addr(const char *op, WDCDeviceHandle h, uint32_t space, uint32_t 
   if (!d) return kWdInvalidParameter;
   if (d->is_memory)
     return platform::driver::mmio_write(d->user + offset, sizeof(T), value) ? kWdSuccess : kWdInvalidParameter;
-  UserBuffer buf(&value, sizeof value);
-  WDTransfer t;
-  std::memset(&t, 0, sizeof t);
-  t.address = d->kernel + offset;
-  t.command = WDTransferCommand(false, true, true, sizeof(T));
-  t.bytes = sizeof(T);
-  t.auto_increment = 1;
-  t.data.buffer = buf.addr();
-  return driver_ioctl(WDCode(kWdFnTransfer), WDC_GetWDHandle(), &t, sizeof t, 0);
+  return transfer(*d, offset, true, sizeof value, &value, sizeof value, true);
 }
 
 WDStatus block_access(const char *op, WDCDeviceHandle h, uint32_t space, uint32_t offset, uint32_t bytes,
@@ -122,18 +102,10 @@ WDStatus block_access(const char *op, WDCDeviceHandle h, uint32_t space, uint32_
   const WDCAddrDesc *d = access_space(op, h, space, offset, (options & WDC_ADDR_RW_NO_AUTOINC) ? width : bytes);
   if (!d) return kWdInvalidParameter;
   if (!buffer && bytes) return null_argument("NULL data buffer");
-  UserBuffer buf(buffer, bytes);
-  WDTransfer t;
-  std::memset(&t, 0, sizeof t);
-  t.address = d->kernel + offset;
-  t.command = WDTransferCommand(d->is_memory != 0, true, write, width);
-  t.bytes = bytes;
-  t.auto_increment = (options & WDC_ADDR_RW_NO_AUTOINC) ? 0 : 1;
-  t.data.buffer = buf.addr();
-  return driver_ioctl(WDCode(kWdFnTransfer), WDC_GetWDHandle(), &t, sizeof t, 0);
+  return transfer(*d, offset, write, width, buffer, bytes, !(options & WDC_ADDR_RW_NO_AUTOINC));
 }
 
-// Step 3 of the open: the card's ids from its configuration space, else from
+// The card's ids from its configuration space, else from
 // the scans that list its slot.
 bool identify(WDCDevice *dev) {
   uint32_t id = 0;
@@ -165,7 +137,7 @@ bool identify(WDCDevice *dev) {
   return false;
 }
 
-// Step 5: the address spaces and the interrupt from the registered items.
+// The address spaces and the interrupt from the items as registered.
 void build_spaces(WDCDevice *dev) {
   const WDCard &card = dev->card.card;
   const uint32_t n = std::min(card.count, kWdMaxItems);
@@ -196,7 +168,8 @@ void build_spaces(WDCDevice *dev) {
   }
 }
 
-// What the close does after the interrupt, event and plug-in steps.
+// The close: interrupt, events, plug-in, registration; each failure is kept
+// and the close goes on, and the first failure is the result.
 WDStatus close_device(WDCDevice *dev) {
   WDStatus first = kWdSuccess;
   auto note = [&](WDStatus st) {

@@ -2,6 +2,7 @@
 // The driver's user-mode side: opening and closing the driver (one handle per
 // process), the one request routine, the status texts, the last-message
 // buffers of the PLX and card layers, and the debug output.
+#include <cinttypes>
 #include <cstdint>
 
 #include "pci/wd_records.h"
@@ -58,4 +59,3 @@ WDStatus WDC_Sleep(uint32_t microseconds, uint32_t options);
 
 // Pointers in messages: the width of the build, upper-case hex, no "0x" of its own.
 #define WD_PTR_FMT "%08" PRIXPTR
-#include <cinttypes>

@@ -93,6 +93,18 @@ Range *lookup(Table &t, uint64_t addr, uint64_t bytes, uint64_t *offset) {
   return &it->second;
 }
 
+// The window of an access: its target, or the host bytes; the table's lock is
+// not held during the access itself (a target may take its own).
+bool window(uint32_t addr, uint32_t bytes, std::shared_ptr<MmioTarget> *target, uint8_t **host, uint64_t *off) {
+  Table &t = table();
+  std::lock_guard<std::mutex> g(t.lock);
+  Range *r = lookup(t, addr, bytes, off);
+  if (!r) return false;
+  *target = r->target;
+  *host = r->host ? r->host + *off : nullptr;
+  return true;
+}
+
 }  // namespace
 
 uint32_t user_addr_register(void *buffer, size_t bytes) {
@@ -139,14 +151,7 @@ bool mmio_read(uint32_t addr, uint32_t bytes, uint64_t *value) {
   std::shared_ptr<MmioTarget> target;
   uint64_t off = 0;
   uint8_t *host = nullptr;
-  {
-    Table &t = table();
-    std::lock_guard<std::mutex> g(t.lock);
-    Range *r = lookup(t, addr, bytes, &off);
-    if (!r) return false;
-    target = r->target;
-    host = r->host ? r->host + off : nullptr;
-  }
+  if (!window(addr, bytes, &target, &host, &off)) return false;
   if (target) {
     *value = target->read(static_cast<uint32_t>(off), bytes);
     return true;
@@ -165,14 +170,7 @@ bool mmio_write(uint32_t addr, uint32_t bytes, uint64_t value) {
   std::shared_ptr<MmioTarget> target;
   uint64_t off = 0;
   uint8_t *host = nullptr;
-  {
-    Table &t = table();
-    std::lock_guard<std::mutex> g(t.lock);
-    Range *r = lookup(t, addr, bytes, &off);
-    if (!r) return false;
-    target = r->target;
-    host = r->host ? r->host + off : nullptr;
-  }
+  if (!window(addr, bytes, &target, &host, &off)) return false;
   if (target) {
     target->write(static_cast<uint32_t>(off), bytes, value);
     return true;
