@@ -1,10 +1,12 @@
 // Driver open and close, the request routine, status texts, message buffers
 // and debug output.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform/driver/device.h"
+#include "platform/driver/user_addr.h"
 #include "platform/win/clock.h"
 #include "tests/pci/pci_fixture.h"
 
@@ -244,6 +246,69 @@ TEST_F(DriverTest, VersionAndSleep) {
   ASSERT_EQ(sleeps.size(), 1u);
   EXPECT_EQ(u32(*sleeps[0], 0), 250000u);
   EXPECT_EQ(u32(*sleeps[0], 4), 1u);
+}
+
+TEST_F(DriverTest, UserAddressesResolveOnlyWhileRegistered) {
+  start();
+  uint32_t id = 0;
+  WDPciConfigAccess rec{};
+  rec.slot = {0, 14, 0};
+  rec.bytes = 4;
+  rec.read = 1;
+  {
+    platform::driver::UserBuffer buf(&id, sizeof id);
+    rec.buffer = buf.addr();
+    ASSERT_EQ(driver_ioctl(WDCode(kWdFnPciConfig), WDC_GetWDHandle(), &rec, sizeof rec, 0), kWdSuccess);
+    EXPECT_EQ(id, 0x905010B5u);
+  }
+  // the same address after its release, and one that was never handed out
+  for (uint32_t addr : {rec.buffer, 0x00000000u, 0x12345678u}) {
+    rec.buffer = addr;
+    EXPECT_EQ(driver_ioctl(WDCode(kWdFnPciConfig), WDC_GetWDHandle(), &rec, sizeof rec, 0), kWdInvalidParameter)
+        << std::hex << addr;
+  }
+}
+
+// Restores an environment variable when it goes.
+class EnvScope {
+ public:
+  EnvScope(const char *name, const char *value) : name_(name) {
+    if (const char *old = std::getenv(name)) old_ = old, had_ = true;
+    ::setenv(name, value, 1);
+  }
+  ~EnvScope() {
+    if (had_)
+      ::setenv(name_, old_.c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char *name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+TEST(DriverChoice, QvPciSelectsTheSimulatorOrNoDriver) {
+  testsupport::VirtualClock clock;
+  reset_library();
+  {
+    EnvScope env("QV_PCI", "sim");
+    platform::driver::set_backend(nullptr);
+    ASSERT_EQ(PLX_LibInit(), kWdSuccess);
+    WDCPciScanResult r{};
+    ASSERT_EQ(WDC_PciScanDevices(0x10B5, 0x9050, &r), kWdSuccess);
+    EXPECT_EQ(r.count, 1u);
+    EXPECT_EQ(r.slots[0].slot, 14u);
+    reset_library();
+  }
+  {
+    EnvScope env("QV_PCI", "none");
+    platform::driver::set_backend(nullptr);
+    EXPECT_EQ(PLX_LibInit(), kWdInvalidHandle);
+    reset_library();
+  }
+  platform::driver::set_backend(nullptr);
 }
 
 }  // namespace
