@@ -1,4 +1,4 @@
-// DMA on the PLX 9054 channels (single or chained) and on the Xilinx engine
+// DMA on the PLX 9054 channels (one page at a time) and on the Xilinx engine
 // reached through space 2.
 #include <cstdlib>
 #include <cstring>
@@ -19,20 +19,10 @@ constexpr ChannelRegs kChannel[2] = {{0x80, 0x84, 0x88, 0x8C, 0x90, 0xA8}, {0x94
 constexpr uint32_t kIntcsr9054 = 0x68;
 constexpr uint32_t kLargePiece = 0x700000;
 
-// A chained descriptor: PCI address, local address, count, next | flags.
-struct Descriptor {
-  uint32_t pci;
-  uint32_t local;
-  uint32_t count;
-  uint32_t next;
-};
-static_assert(sizeof(Descriptor) == 16);
-
 uint32_t width_bits(uint32_t local_width) { return local_width == 8 ? 0u : local_width == 16 ? 1u : 3u; }
 
 void free_dma(PLXDmaStruct *d) {
   if (!d) return;
-  if (d->desc_dma) WDC_DMABufUnlock(d->desc_dma);
   if (d->dma) WDC_DMABufUnlock(d->dma);
   std::free(d);
 }
@@ -64,34 +54,19 @@ WDStatus PLX_DMAOpen(WDCDeviceHandle h, uint32_t local_addr, void **buffer, uint
     free_dma(d);
     return st;
   }
-  const uint32_t pages = d->dma->pages ? d->dma->pages : 1;
-  d->chained = pages > 1;
-  uint32_t mode = width_bits(local_width) | 0x40u | 0x80u | 0x100u;  // ready, BTERM, local burst
-  if (d->chained) mode |= 0x200u;
-  WDC_WriteAddr32(h, 0, r.mode, mode);
-  const uint32_t direction = d->from_device ? 0x8u : 0u;
-  if (!d->chained) {
-    WDC_WriteAddr32(h, 0, r.pci, static_cast<uint32_t>(d->dma->page[0].physical));
-    WDC_WriteAddr32(h, 0, r.local, local_addr);
-    WDC_WriteAddr32(h, 0, r.count, bytes);
-    WDC_WriteAddr32(h, 0, r.desc, direction);
-  } else {
-    // the driver's page list has one entry in this record; a chain needs the driver's full list
-    void *list = nullptr;
-    st = WDC_DMAContigBufLock(h, &list, DMA_TO_DEVICE, pages * static_cast<uint32_t>(sizeof(Descriptor)),
-                              &d->desc_dma);
-    if (st != kWdSuccess) {
-      free_dma(d);
-      return st;
-    }
-    d->desc_buffer = list;
-    auto *desc = static_cast<Descriptor *>(list);
-    uint32_t local = local_addr;
-    for (uint32_t i = 0; i < pages && i < 1; ++i) {
-      desc[i] = {static_cast<uint32_t>(d->dma->page[i].physical), local, d->dma->page[i].bytes, direction | 0x2u};
-      local += d->dma->page[i].bytes;
-    }
+  // Our DMA record lists one page: a buffer the driver splits into more
+  // cannot be chained from it, so it is refused rather than half described.
+  if (d->dma->pages > 1) {
+    PLX_SetLastErr("PLX_DMAOpen: Error - a buffer of %lu pages needs a chained transfer, which is not supported\n",
+                   static_cast<unsigned long>(d->dma->pages));
+    free_dma(d);
+    return kWdNotImplemented;
   }
+  WDC_WriteAddr32(h, 0, r.mode, width_bits(local_width) | 0x40u | 0x80u | 0x100u);  // ready, BTERM, local burst
+  WDC_WriteAddr32(h, 0, r.pci, static_cast<uint32_t>(d->dma->page[0].physical));
+  WDC_WriteAddr32(h, 0, r.local, local_addr);
+  WDC_WriteAddr32(h, 0, r.count, bytes);
+  WDC_WriteAddr32(h, 0, r.desc, d->from_device ? 0x8u : 0u);
   *out = d;
   return kWdSuccess;
 }
@@ -109,9 +84,6 @@ WDStatus PLX_DMAClose(WDCDeviceHandle h, PLXDmaStruct *dma) {
 WDStatus PLX_DMAStart(WDCDeviceHandle h, PLXDmaStruct *dma) {
   if (!PLX_Context("PLX_DMAStart", h) || !dma) return kWdInvalidParameter;
   WDC_DMASyncCpu(dma->dma);
-  if (dma->chained && dma->desc_dma)
-    WDC_WriteAddr32(h, 0, kChannel[dma->channel].desc,
-                    static_cast<uint32_t>(dma->desc_dma->page[0].physical) | 0x1u | (dma->from_device ? 0x8u : 0u));
   return WDC_WriteAddr8(h, 0, dma->cmd_reg, 3);  // enable and start
 }
 

@@ -21,10 +21,7 @@ int PLX_EventIsRegistered(WDCDeviceHandle handle);
 // One DMA channel's transfer.
 struct PLXDmaStruct {
   WDDma *dma;        // the data buffer
-  WDDma *desc_dma;   // the chained descriptor list (more than one page)
-  void *desc_buffer;
   uint32_t channel;  // 0 or 1
-  uint32_t chained;
   uint32_t from_device;
   uint32_t mode_reg;  // the channel's registers
   uint32_t cmd_reg;
