@@ -1,5 +1,8 @@
 #include "tests/app/ui_app_fixture.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "app/kmv_meas.h"
@@ -95,6 +98,62 @@ float UiAppFixture::fval(int panel, int control) {
   float v = -12345;
   GetCtrlVal(panel, control, &v);
   return v;
+}
+
+}  // namespace apptest
+
+namespace apptest {
+
+namespace {
+
+uint16_t code(double scaled) {
+  const float f = std::min(std::max(static_cast<float>(scaled), 0.0f), 4095.0f);
+  return static_cast<uint16_t>(std::lround(f));
+}
+
+}  // namespace
+
+std::string module_mismatch(sim::Bus &bus, const std::string &serial, short m) {
+  char why[160];
+  const auto enabled = [&](int k) { return ((out_enabled[m] >> k) & 1) != 0; };
+  const uint16_t reg0 = bus.register_latch(serial, 0), reg2 = bus.register_latch(serial, 2);
+  for (int c = 0; c < 4; ++c) {
+    const int base = 7 * c;
+    const struct {
+      int bit, id;
+    } supplies[] = {{c, base + 3}, {4 + c, base + 1}, {8 + c, base + 2}};
+    for (const auto &s : supplies) {
+      const bool on = enabled(c) && read_int_parameter(m, s.id) != 0;
+      if (((reg0 >> s.bit) & 1) != (on ? 0 : 1)) {
+        std::snprintf(why, sizeof why, "register 0 bit %d is %d (parameter %d)", s.bit, (reg0 >> s.bit) & 1, s.id);
+        return why;
+      }
+    }
+    if (((reg2 >> c) & 1) != (read_int_parameter(m, base + 5) != 0 ? 1 : 0)) {
+      std::snprintf(why, sizeof why, "cooler bit %d of register 2 is %d", c, (reg2 >> c) & 1);
+      return why;
+    }
+    const struct {
+      int channel;
+      uint16_t want;
+    } dacs[] = {
+        {4 + c, enabled(c) ? code(read_float_parameter(m, base + 4) * 4095.1 / 100.0) : uint16_t{0}},
+        {c, code((5.0 - read_float_parameter(m, base + 6)) * 4095.1 / 5.0)},
+        {8 + c, code(std::max(static_cast<double>(read_float_parameter(m, base + 7)), 0.005) * 4095.1 / 2.0)},
+    };
+    for (const auto &d : dacs) {
+      if (bus.dac_output(serial, d.channel) != d.want) {
+        std::snprintf(why, sizeof why, "DAC %d is %u, not %u", d.channel, bus.dac_output(serial, d.channel), d.want);
+        return why;
+      }
+    }
+  }
+  const int digout = enabled(4) ? read_int_parameter(m, KMV_PAR_DIGOUT) : 0;
+  if ((reg2 >> 8) != digout) {
+    std::snprintf(why, sizeof why, "digital byte is 0x%02X, not 0x%02X", reg2 >> 8, digout);
+    return why;
+  }
+  return "";
 }
 
 }  // namespace apptest

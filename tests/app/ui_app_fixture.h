@@ -24,3 +24,13 @@ class UiAppFixture : public AppFixture {
 };
 
 }  // namespace apptest
+
+namespace apptest {
+
+// What the simulated module behind serial shows against what the program
+// holds for module: the supply bits, cooler bits and digital byte of its
+// registers and every DAC channel, from its parameter set and out_enabled.
+// "" when they agree, else the first difference.
+std::string module_mismatch(sim::Bus &bus, const std::string &serial, short module);
+
+}  // namespace apptest
