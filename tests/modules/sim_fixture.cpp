@@ -26,6 +26,7 @@ void reset_all() {
 }
 
 void SimFixture::SetUp() {
+  bus_ = std::make_shared<sim::Bus>();  // a fresh bus each time, also when a test sets up again
   kmvusb_lower = kmvusb_default_lower();
   scope_ = std::make_unique<platform::d2xx::SimBusScope>(bus_);
   reset_all();
