@@ -17,7 +17,6 @@ int digout_sel_ctrl = 0;
 int digout_sel_column = 0;
 int digout_sel_bit = 0;
 int digout_sel_momentary = -1;
-int digout_sel_inverted = -1;
 
 enum class Role { none, p5, m5, p12, gain, cooler, volt, curr, digout, set_outputs, label_editor };
 
@@ -72,7 +71,6 @@ void clear_selection() {
   digout_sel_column = 0;
   digout_sel_bit = 0;
   digout_sel_momentary = -1;
-  digout_sel_inverted = -1;
 }
 
 void hide_label_editor() {
@@ -288,7 +286,6 @@ int MainCtrlCallback(int panel, int control, int event, void *callback_data, int
         digout_sel_column = p.column;
         digout_sel_bit = p.index;
         digout_sel_momentary = bit(AppAttr.digout_modes[module], p.index) ? 1 : 0;
-        digout_sel_inverted = bit(AppAttr.digout_modes[module], p.index + 8) ? 1 : 0;
       } else {
         clear_selection();
       }
@@ -297,8 +294,11 @@ int MainCtrlCallback(int panel, int control, int event, void *callback_data, int
       if (digout_sel_momentary > 0 && digout_sel_ctrl != 0) release_momentary_output();
       return 0;
     case EVENT_KEYPRESS: {
+      // By the bit's own mode: its selection ends with each release while it keeps the focus.
       const int key = event_data1 & 0xFFFF;
-      return digout_sel_momentary == 1 && (key == VAL_ENTER_VKEY || key == ' ') ? 1 : 0;
+      const bool momentary = p.role == Role::digout && module >= 0 && module < KMV_SLOTS &&
+                             bit(AppAttr.digout_modes[module], p.index);
+      return momentary && (key == VAL_ENTER_VKEY || key == ' ') ? 1 : 0;
     }
     case EVENT_RIGHT_CLICK:
       if (p.role == Role::digout || p.role == Role::gain) context_menu(panel, control, p);

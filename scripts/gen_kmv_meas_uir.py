@@ -306,15 +306,17 @@ def pci_adjust_panel():
 
 # ---- menu bars ----------------------------------------------------------------------------------
 def menubars():
+    # Context menus: bar 2 of a digital-output bit; bar 3 of a gain or an
+    # output switch, with the window's view settings beside the rename.
     return [
-        {"id": 2, "menus": [{"id": 2, "label": "Digital output", "items": [
+        {"id": 2, "context": True, "menus": [{"id": 2, "label": "Digital output", "items": [
             {"id": 3, "label": "Rename..."},
             {"id": 6, "label": "Toggle"},
             {"id": 7, "label": "Momentary"},
             {"id": 8, "label": "Inverted"}]}]},
-        {"id": 3, "menus": [
-            {"id": 2, "label": "Label", "items": [{"id": 3, "label": "Rename..."}]},
-            {"id": 4, "label": "View", "items": [
+        {"id": 3, "context": True, "menus": [
+            {"id": 2, "label": "Label", "items": [
+                {"id": 3, "label": "Rename..."},
                 {"id": 9, "label": "Scale contents on resize", "callback": "ScaleCallback"},
                 {"id": 10, "label": "Window on top", "callback": "FloatCallback"},
                 {"id": 11, "label": "Enable outputs", "callback": "EnOutCallback"}]}]},
