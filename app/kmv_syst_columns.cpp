@@ -86,13 +86,21 @@ void send_digout(short module, int column, int b, int byte, bool inverted) {
   SetCtrlVal(trq_ctrl_panel, digout_ctrls_usb[column][b], kept != inverted ? 1 : 0);
 }
 
-// Re-evaluates the output enables of one module from its supplies.
+// Output 4 (the digital outputs) always; a connector when one of its supplies is on.
+bool output_wanted(short module, int output) {
+  if (output == 4) return true;
+  if (output < 0 || output > 3) return false;
+  for (int id : volt_par_id[output])
+    if (read_int_parameter(module, id) != 0) return true;
+  return false;
+}
+
+// Re-evaluates the output enables of one module from its own supplies.
 void set_outputs_from_supplies(short module) {
   const int column = column_of(module);
   const bool shown = module == st_trq || module == nd_trq;
   for (int k = 0; k < 5; ++k) {
-    bool wanted = k == 4;
-    for (int i = 0; i < 3 && k < 4 && !wanted; ++i) wanted = read_int_parameter(module, volt_par_id[k][i]) != 0;
+    const bool wanted = output_wanted(module, k);
     const bool enabled = bit(out_enabled[module], k);
     if (wanted == enabled) continue;
     KMVUSB_enable_outputs(module, static_cast<int16_t>(k), wanted ? 1 : 0);
@@ -190,14 +198,7 @@ void set_connector_enabled(int column, int connector, int on) {
   SetCtrlAttribute(trq_ctrl_panel, cool_curr_ctrls[column][connector], ATTR_DIMMED, on ? 0 : 1);
 }
 
-int check_connector_params(int column, int output) {
-  if (output == 4) return 1;
-  if (output < 0 || output > 3) return 0;
-  const short module = module_of(column);
-  for (int id : volt_par_id[output])
-    if (read_int_parameter(module, id) != 0) return 1;
-  return 0;
-}
+int check_connector_params(int column, int output) { return output_wanted(module_of(column), output) ? 1 : 0; }
 
 void release_momentary_output(void) {
   if (digout_sel_momentary <= 0 || digout_sel_ctrl == 0) return;

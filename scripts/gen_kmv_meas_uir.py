@@ -92,7 +92,8 @@ def main_panel():
     names = ["Connector 1", "Connector 2", "Connector 3", "Connector 4", "Digital out"]
     for c in range(2):
         x = col_x(c)
-        cs.append(ctrl(55 + c, "decoration", 6, x, width=COL_W - 5, height=STRIP_H - 10, fill_color="transparent"))
+        cs.append(ctrl(55 + c, "decoration", 6, x, width=10 + 4 * GROUP_W + SWITCH_W + 5, height=STRIP_H - 10,
+                       fill_color="transparent"))
         cs.append(text(53 + c, 12, x + 10, "Module " + "AB"[c], width=160, text_color="#000080"))
         cs.append(text(50 + 2 * c, 12, x + 250, "USB connection lost", width=190, text_color=RED, visible=False))
         for g in range(5):
@@ -129,7 +130,7 @@ def main_panel():
 
 # ---- configuration page (2) ------------------------------------------------------------------
 CONF_H = 450
-CONN_W = 108
+CONN_W = 105
 
 P12 = [[2, 9, 18, 25], [40, 47, 54, 61]]
 P5 = [[3, 10, 19, 26], [41, 48, 55, 62]]
@@ -182,7 +183,7 @@ def conf_panel():
         cs.append(text(DIG_HEAD[c], 332, x + 6, "Digital outputs", width=200))
         for b in range(8):
             colour = ORANGE if (c == 0 and b == 0) else GREEN
-            cs.append(ctrl(DIGOUT[c][b], "toggle", 374, x + 10 + 54 * b, width=44, height=22,
+            cs.append(ctrl(DIGOUT[c][b], "toggle", 374, x + 10 + 52 * b, width=44, height=22,
                            label="Bit %d" % b, on_color=colour, callback=cb))
         cs.append(button(SET_OUTPUTS[c], 416, x + 4, "Outputs by supplies", width=170, callback=cb,
                          hover="Enable the outputs of every connector with a supply on"))
@@ -200,7 +201,7 @@ def eeprom_panel():
         o = 13 * c
         x = 4 + c * COL_W
         cs.append(text(2 + o, 4, x + 4, "Module " + "AB"[c], width=200, text_color="#000080"))
-        cs.append(ctrl(3 + o, "decoration", 24, x, width=COL_W - 14, height=280, fill_color="transparent"))
+        cs.append(ctrl(3 + o, "decoration", 24, x, width=430, height=280, fill_color="transparent"))
         cs.append(ctrl(4 + o, "string", 52, x + 12, width=200, label="Module name", max_length=15, callback=cb))
         cs.append(ctrl(5 + o, "string", 102, x + 12, width=200, label="Serial number", max_length=15, callback=cb))
         cs.append(ctrl(6 + o, "string", 152, x + 12, width=200, label="Date", max_length=15, callback=cb))
@@ -220,8 +221,8 @@ def eeprom_panel():
 def options_panel():
     cb = "OptCtrlCallback"
     cs = [
-        ctrl(2, "string", 30, 12, width=560, label="Setup-file directory", max_length=259, callback=cb),
-        button(3, 28, 584, "Browse...", width=96, callback=cb),
+        ctrl(2, "string", 30, 12, width=318, label="Setup-file directory", max_length=259, callback=cb),
+        button(3, 28, 338, "Browse...", width=90, callback=cb),
         ctrl(4, "check_box", 76, 12, label="Scale panel contents when the window is resized", callback=cb),
         ctrl(5, "check_box", 102, 12, label="Main window stays on top", callback=cb),
         text(18, 140, 52, "Outputs locked at start", width=200, text_color="#000080"),

@@ -181,6 +181,10 @@ TEST_F(ModuleColumns, OutputsFollowTheSuppliesAndTheDigitalOutputsAreAlwaysOn) {
   open();
   ASSERT_EQ(ui::click(conf(), p5_ctrls[0][0]), 0);
   ASSERT_EQ(ui::click(conf(), m5_ctrls[1][3]), 0);
+  EXPECT_EQ(check_connector_params(0, 0), 1);
+  EXPECT_EQ(check_connector_params(1, 0), 0);
+  EXPECT_EQ(check_connector_params(1, 3), 1);
+  EXPECT_EQ(check_connector_params(1, 4), 1);
   ASSERT_EQ(ui::click(conf(), CONF_SET_OUTPUTS_TWO), 0);
   EXPECT_EQ(out_enabled[0], 0x11);
   EXPECT_EQ(out_enabled[1], 0x18);
