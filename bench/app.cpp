@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/kmv_meas.h"
+#include "bench/sim_modules.h"
 #include "app/kmv_syst.h"
 #include "app/kmv_syst_panels.h"
 #include "app/kmv_syst_settings.h"
@@ -44,24 +45,6 @@ const platform::ui::CallbackBinding kOthers[] = {
     {"Trqeep_Callback", noop_panel}, {"Apar_Callback", noop_panel},   {"AdjustCallback", noop_ctrl},
 };
 
-void load_blocks(sim::KmvModule &m, const char *name, const char *serial) {
-  std::vector<uint8_t> block(49, 0);
-  std::snprintf(reinterpret_cast<char *>(block.data()), 16, "%s", name);
-  std::snprintf(reinterpret_cast<char *>(block.data() + 16), 16, "%s", serial);
-  std::snprintf(reinterpret_cast<char *>(block.data() + 32), 16, "%s", "01.01.2024");
-  prepare_QV_checksum(block.data(), 49);
-  m.load_eeprom(0, block);
-  std::vector<uint8_t> limits{100, 100, 100, 100, 0};
-  prepare_QV_checksum(limits.data(), 5);
-  m.load_eeprom(100, limits);
-}
-
-uint64_t writes(sim::Bus &bus) {
-  uint64_t n = 0;
-  for (sim::FtdiDevice *d : bus.listed()) n += d->stats().writes;
-  return n;
-}
-
 double cpu_seconds() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -77,12 +60,12 @@ Cost measure(sim::Bus &bus, int times, const std::function<void()> &prepare, con
   Cost c;
   for (int i = 0; i < times; ++i) {
     prepare();
-    const uint64_t w0 = writes(bus);
+    const uint64_t w0 = bench::total_writes(bus);
     const double t0 = platform::clock::now(), c0 = cpu_seconds();
     step();
     c.cpu_us += (cpu_seconds() - c0) * 1e6;
     c.virtual_ms += (platform::clock::now() - t0) * 1e3;
-    c.writes += static_cast<double>(writes(bus) - w0);
+    c.writes += static_cast<double>(bench::total_writes(bus) - w0);
   }
   c.writes /= times;
   c.virtual_ms /= times;
@@ -106,10 +89,7 @@ int main() {
   setenv("QV_UI", "headless", 1);
   platform::clock::use_virtual(true);
   auto bus = std::make_shared<sim::Bus>();
-  load_blocks(bus->add_module("KMV00001"), "KMV-USB-1", "KM0001");
-  sim::ModuleOptions second;
-  second.number = 2;
-  load_blocks(bus->add_module("KMV00002", second), "KMV-USB-2", "KM0002");
+  bench::add_two_modules(*bus);
   platform::d2xx::SimBusScope scope(bus);
 
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "trq_bench_app";

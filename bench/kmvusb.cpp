@@ -12,6 +12,7 @@
 #include "modules/kmv_fun.h"
 #include "platform/d2xx/sim_backend.h"
 #include "platform/win/clock.h"
+#include "bench/sim_modules.h"
 #include "sim/bus.h"
 
 namespace {
@@ -20,19 +21,6 @@ struct Op {
   const char *name;
   std::function<int()> run;
 };
-
-void load_blocks(sim::KmvModule &m, const char *name, const char *serial) {
-  std::vector<uint8_t> block(49, 0);
-  std::snprintf(reinterpret_cast<char *>(block.data()), 16, "%s", name);
-  std::snprintf(reinterpret_cast<char *>(block.data() + 16), 16, "%s", serial);
-  std::snprintf(reinterpret_cast<char *>(block.data() + 32), 16, "%s", "01.01.2024");
-  prepare_QV_checksum(block.data(), 49);
-  m.load_eeprom(0, block);
-  std::vector<uint8_t> limits{100, 100, 100, 100, 0};
-  prepare_QV_checksum(limits.data(), 5);
-  m.load_eeprom(100, limits);
-  m.set_input_pins(3, 0x0000);
-}
 
 sim::DeviceStats total(sim::Bus &bus) {
   sim::DeviceStats t;
@@ -55,10 +43,7 @@ void clear(sim::Bus &bus) {
 int main() {
   platform::clock::use_virtual(true);
   auto bus = std::make_shared<sim::Bus>();
-  load_blocks(bus->add_module("KMV00001"), "KMV-USB-1", "KM0001");
-  sim::ModuleOptions second;
-  second.number = 2;
-  load_blocks(bus->add_module("KMV00002", second), "KMV-USB-2", "KM0002");
+  bench::add_two_modules(*bus);
   platform::d2xx::SimBusScope scope(bus);
 
   float gain = 40.0f;
