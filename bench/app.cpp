@@ -60,12 +60,12 @@ Cost measure(sim::Bus &bus, int times, const std::function<void()> &prepare, con
   Cost c;
   for (int i = 0; i < times; ++i) {
     prepare();
-    const uint64_t w0 = bench::total_writes(bus);
+    const uint64_t w0 = bench::total(bus).writes;
     const double t0 = platform::clock::now(), c0 = cpu_seconds();
     step();
     c.cpu_us += (cpu_seconds() - c0) * 1e6;
     c.virtual_ms += (platform::clock::now() - t0) * 1e3;
-    c.writes += static_cast<double>(bench::total_writes(bus) - w0);
+    c.writes += static_cast<double>(bench::total(bus).writes - w0);
   }
   c.writes /= times;
   c.virtual_ms /= times;
@@ -89,7 +89,10 @@ int main() {
   setenv("QV_UI", "headless", 1);
   platform::clock::use_virtual(true);
   auto bus = std::make_shared<sim::Bus>();
-  bench::add_two_modules(*bus);
+  bench::load_blocks(bus->add_module("KMV00001"), "KMV-USB-1", "KM0001");
+  sim::ModuleOptions second;
+  second.number = 2;
+  bench::load_blocks(bus->add_module("KMV00002", second), "KMV-USB-2", "KM0002");
   platform::d2xx::SimBusScope scope(bus);
 
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "trq_bench_app";
