@@ -257,6 +257,22 @@ TEST_F(ModuleColumns, TwoModulesHideOnlyTheOneModuleButtons) {
   EXPECT_EQ(attr(trq_opt_panel, 17, ATTR_VISIBLE), 1);
 }
 
+TEST_F(ModuleColumns, ScalingReachesOnlyThePanelsLoaded) {
+  ASSERT_GE(start_emulation(1), 0);
+  trq_panel = LoadPanel(0, testsupport::source_path("resources/kmv_meas.uir").c_str(), PANEL_MAIN_USB);
+  ASSERT_GT(trq_panel, 0);
+  set_all_panels_attr(1);
+  int scale = 0;
+  GetPanelAttribute(trq_panel, ATTR_SCALE_CONTENTS_ON_RESIZE, &scale);
+  EXPECT_EQ(scale, 1);
+  open_window();
+  set_all_panels_attr(0);
+  for (int panel : {trq_panel, trq_ctrl_panel, trq_opt_panel, trq_adjust_panel}) {
+    GetPanelAttribute(panel, ATTR_SCALE_CONTENTS_ON_RESIZE, &scale);
+    EXPECT_EQ(scale, 0) << panel;
+  }
+}
+
 TEST_F(ModuleColumns, AGainOutsideZeroToTheLimitSpringsBack) {
   open();
   gain_C3U_limit[1] = 60;

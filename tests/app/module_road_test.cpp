@@ -143,6 +143,17 @@ TEST_F(ModuleRoad, ACoolerAtItsLimitShowsItsIndicatorAndAModuleWithoutCoolerIsNe
   EXPECT_EQ(attr(conf(), cool_volt_ctrls[0][0], ATTR_DIMMED), 1);
 }
 
+TEST_F(ModuleRoad, OneConnectorsCurrentLimitIsReadAlone) {
+  bus().set_input_pins("FTA", 1, 0xFFFA);  // connectors 1 and 3 at their limit
+  EXPECT_EQ(update_curr_lmt_leds(0, 2), 4);
+  EXPECT_EQ(cool_alarm[0], 4);
+  EXPECT_EQ(attr(main_panel(), cool_lim_ctrls[0][2], ATTR_VISIBLE), 1);
+  EXPECT_EQ(attr(main_panel(), cool_lim_ctrls[0][0], ATTR_VISIBLE), 0);
+  EXPECT_EQ(update_curr_lmt_leds(0, 2), 0);  // no longer new
+  EXPECT_EQ(update_curr_lmt_leds(0, -1), 1);
+  EXPECT_EQ(cool_alarm[0], 5);
+}
+
 TEST_F(ModuleRoad, UnpluggingDimsTheColumnAndShowsTheLostIndicatorOnTheNextTick) {
   int width = 0, tab_width = 0;
   GetPanelAttribute(main_panel(), ATTR_WIDTH, &width);
