@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_modules.h"
+#include "bench/sim_modules.h"
 #include "modules/FTDI_func.h"
 #include "modules/kmv_fun.h"
 #include "platform/d2xx/libftdi_backend.h"
