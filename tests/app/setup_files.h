@@ -1,6 +1,7 @@
 #pragma once
 // Fixtures of the setup-file tests: error reports into a log of the test's
 // own, and setup files written the way the program writes them.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
