@@ -101,7 +101,7 @@ void get_file_info(int fill_fields, const char *path, int panel, int *ok) {
 
   int i = 0;
   for (const char *line : qv_strconvert(buffer.data())) {
-    if (line[0] == '\0') break;
+    if (line == nullptr || line[0] == '\0') break;
     const std::string text = std::string(line) + "\n";
     if (i > 7) {
       if (fill_fields) SetCtrlVal(panel, CONTENTS_BOX, text);
