@@ -17,10 +17,11 @@ void emit(char *dst, int *size, const char *line) {
   *size += n;
 }
 
-// A value text must stay one line: control characters become blanks.
+// A value text must stay one line: line ends become blanks (as the reader
+// would make them).
 void one_line(char *text) {
   for (; *text != '\0'; ++text)
-    if (static_cast<unsigned char>(*text) < 0x20 || *text == 0x7F) *text = ' ';
+    if (*text == '\r' || *text == '\n') *text = ' ';
 }
 
 }  // namespace
