@@ -216,6 +216,45 @@ TEST_F(SetupDialogs, ARecentFileIsChosenFromTheList) {
   EXPECT_EQ(read_float_parameter(0, 4), 1.0f);
 }
 
+TEST_F(SetupDialogs, FileInformationOnTheSaveDialog) {
+  const int p = LoadPanel(0, KMV_MEAS_UIR, PANEL_SAVE);
+  ASSERT_GT(p, 0);
+  std::string texts[IDENT_VALUE_COUNT];
+  char *values[IDENT_VALUE_COUNT] = {};
+  texts[1] = "3";
+  texts[5] = "Ann";
+  texts[6] = "Lab";
+  texts[7] = "first";
+  texts[8] = "second";
+  for (int i : {1, 5, 6, 7, 8}) values[i] = texts[i].data();
+  const std::string path = dir_.file("info.set");
+  ASSERT_EQ(save_usb(path.c_str(), values), 0);
+
+  int ok = 5;
+  get_file_info(1, dir_.file("*.set").c_str(), p, &ok);
+  EXPECT_EQ(ok, 5);  // a pattern names no file
+  get_file_info(1, dir_.file("none.set").c_str(), p, &ok);
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(text_box(p, SAVE_INFO), "Selected file doesn't exist\n");
+  get_file_info(1, path.c_str(), p, &ok);
+  EXPECT_EQ(ok, 1);
+  char version[200] = "", author[200] = "", company[200] = "";
+  GetCtrlVal(p, SAVE_VERSION, version);
+  GetCtrlVal(p, SAVE_AUTHOR, author);
+  GetCtrlVal(p, SAVE_COMPANY, company);
+  EXPECT_STREQ(version, "3");
+  EXPECT_STREQ(author, "Ann");
+  EXPECT_STREQ(company, "Lab");
+  EXPECT_EQ(text_box(p, SAVE_CONTENTS), "first\nsecond\n");
+  EXPECT_THAT(text_box(p, SAVE_INFO), HasSubstr("Contents : first\n                second\n"));
+  get_file_info(0, path.c_str(), p, &ok);
+  EXPECT_EQ(ok, 1);
+  get_file_info(0, dir_.write("bad.set", "bad").c_str(), p, &ok);
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(text_box(p, SAVE_INFO), "Selected file has not correct TRQ format\n");
+  EXPECT_EQ(setup_file->state, FILE_STATE_EMPTY);
+}
+
 TEST_F(SetupDialogs, APanelThatCannotBeLoadedIsReported) {
   platform::set_program_dir(dir_.path());  // no resource file beside the program
   testsupport::TempDir elsewhere;
