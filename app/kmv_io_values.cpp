@@ -1,6 +1,5 @@
 #include "app/kmv_io_values.h"
 
-#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -13,11 +12,7 @@ namespace {
 
 // atoi/atol with a result that does not depend on the width of long: values
 // beyond the type saturate instead of wrapping differently per build.
-int64_t read_integer(const char *text) {
-  errno = 0;
-  const long long v = std::strtoll(text, nullptr, 10);
-  return static_cast<int64_t>(v);
-}
+int64_t read_integer(const char *text) { return static_cast<int64_t>(std::strtoll(text, nullptr, 10)); }
 
 int32_t saturate32(int64_t v) {
   if (v > INT32_MAX) return INT32_MAX;
