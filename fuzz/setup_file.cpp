@@ -23,6 +23,7 @@ bool start_modules() {
   errmsg_to_screen = 0;
   errmsg_to_file = 0;
   if (create_module_parameter_sets() != 0) std::abort();
+  std::atexit(delete_module_parameter_sets);
   const std::string ini = fuzzing::scratch_path() + ".ini";
   std::FILE *f = std::fopen(ini.c_str(), "wb");
   if (f == nullptr) std::abort();
@@ -53,9 +54,9 @@ bool same(const std::vector<ParameterValue> &a, const std::vector<ParameterValue
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***) { return start_modules() ? 0 : 1; }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const bool started = start_modules();
-  (void)started;
   if (!fuzzing::write_scratch(data, size)) return 0;
   // The scratch file's name does not end in ".set": the type test gets a copy that does.
   const std::string &path = fuzzing::scratch_path();
