@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/sim_modules.h"
 #include "modules/FTDI_func.h"
 #include "modules/kmv_fun.h"
 #include "platform/d2xx/sim_backend.h"
@@ -16,39 +17,14 @@
 
 namespace {
 
+using bench::clear;
+using bench::load_blocks;
+using bench::total;
+
 struct Op {
   const char *name;
   std::function<int()> run;
 };
-
-void load_blocks(sim::KmvModule &m, const char *name, const char *serial) {
-  std::vector<uint8_t> block(49, 0);
-  std::snprintf(reinterpret_cast<char *>(block.data()), 16, "%s", name);
-  std::snprintf(reinterpret_cast<char *>(block.data() + 16), 16, "%s", serial);
-  std::snprintf(reinterpret_cast<char *>(block.data() + 32), 16, "%s", "01.01.2024");
-  prepare_QV_checksum(block.data(), 49);
-  m.load_eeprom(0, block);
-  std::vector<uint8_t> limits{100, 100, 100, 100, 0};
-  prepare_QV_checksum(limits.data(), 5);
-  m.load_eeprom(100, limits);
-  m.set_input_pins(3, 0x0000);
-}
-
-sim::DeviceStats total(sim::Bus &bus) {
-  sim::DeviceStats t;
-  for (sim::FtdiDevice *d : bus.listed()) {
-    const sim::DeviceStats &s = d->stats();
-    t.writes += s.writes;
-    t.bytes_written += s.bytes_written;
-    t.queue_polls += s.queue_polls;
-    t.reads += s.reads;
-  }
-  return t;
-}
-
-void clear(sim::Bus &bus) {
-  for (sim::FtdiDevice *d : bus.listed()) d->stats() = sim::DeviceStats{};
-}
 
 }  // namespace
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/sim_modules.h"
 #include "app/kmv_io_files.h"
 #include "app/kmv_syst.h"
-#include "modules/FTDI_func.h"
 #include "platform/d2xx/sim_backend.h"
 #include "platform/win/clock.h"
 #include "sim/bus.h"
@@ -20,31 +20,9 @@
 
 namespace {
 
-void load_blocks(sim::KmvModule &m, const char *name, const char *serial) {
-  std::vector<uint8_t> block(49, 0);
-  std::snprintf(reinterpret_cast<char *>(block.data()), 16, "%s", name);
-  std::snprintf(reinterpret_cast<char *>(block.data() + 16), 16, "%s", serial);
-  std::snprintf(reinterpret_cast<char *>(block.data() + 32), 16, "%s", "01.01.2024");
-  prepare_QV_checksum(block.data(), 49);
-  m.load_eeprom(0, block);
-  std::vector<uint8_t> limits{100, 100, 100, 100, 0};
-  prepare_QV_checksum(limits.data(), 5);
-  m.load_eeprom(100, limits);
-  m.set_input_pins(3, 0x0000);
-}
-
-sim::DeviceStats total(sim::Bus &bus) {
-  sim::DeviceStats t;
-  for (sim::FtdiDevice *d : bus.listed()) {
-    t.writes += d->stats().writes;
-    t.bytes_written += d->stats().bytes_written;
-  }
-  return t;
-}
-
-void clear(sim::Bus &bus) {
-  for (sim::FtdiDevice *d : bus.listed()) d->stats() = sim::DeviceStats{};
-}
+using bench::clear;
+using bench::load_blocks;
+using bench::total;
 
 // Every parameter of both modules, distinct per variant so that each load changes them all.
 void set_all(int variant) {

@@ -20,6 +20,7 @@
 #include "support/Qv_file.h"
 #include "support/Util_fun.h"
 #include "tests/app/app_fixture.h"
+#include "tests/app/setup_files.h"
 #include "tests/support/string_lists.h"
 
 using testing::HasSubstr;
@@ -59,14 +60,6 @@ class SetupDialogs : public apptest::AppFixture {
   }
   // The panel of the dialog that is open.
   static int dialog() { return GetActivePanel(); }
-  std::vector<std::string> info_of(const std::string &path) {
-    FileRecord r{0, 0, FILE_STATE_EMPTY, "", nullptr};
-    EXPECT_EQ(open_qvfile(&r, path.c_str(), nullptr), 1);
-    std::vector<char> buf(static_cast<size_t>(get_info(&r, nullptr, setupusb_identifier)) + 2, '\0');
-    get_info(&r, buf.data(), setupusb_identifier);
-    unlink_qvfile(&r);
-    return testsupport::strings(buf);
-  }
   std::string text_box(int panel, int control) {
     int n = 0;
     GetNumTextBoxLines(panel, control, &n);
@@ -154,7 +147,7 @@ TEST_F(SetupDialogs, ANewNameIsSavedAtOnce) {
   });
   manage_save_usb_panel(0);
   EXPECT_TRUE(headless::shown().empty());  // no question for a new file
-  const auto info = info_of(dir_.file("fresh.set"));
+  const auto info = setup_test::info_of(dir_.file("fresh.set"));
   ASSERT_GE(info.size(), 8u);
   EXPECT_EQ(info[0], "Title : fresh");
   EXPECT_EQ(info[5], "Author : Jo");

@@ -29,14 +29,7 @@ class SetupFiles : public apptest::AppFixture {
  protected:
   void SetUp() override {
     AppFixture::SetUp();
-    std::tm tm{};
-    tm.tm_year = 2025 - 1900;
-    tm.tm_mon = 10;
-    tm.tm_mday = 3;
-    tm.tm_hour = 14;
-    tm.tm_min = 30;
-    tm.tm_isdst = -1;
-    platform::clock::set_wall_time(std::mktime(&tm));
+    platform::clock::set_wall_time(setup_test::local_time(2025, 11, 3, 14, 30, 0));
   }
   void TearDown() override {
     platform::files::set_fault_hook({});
@@ -96,14 +89,6 @@ class SetupFiles : public apptest::AppFixture {
     }
     EXPECT_EQ(error_log(), "");
   }
-  std::vector<std::string> info_of(const std::string &path) {
-    FileRecord r{0, 0, FILE_STATE_EMPTY, "", nullptr};
-    EXPECT_EQ(open_qvfile(&r, path.c_str(), nullptr), 1);
-    std::vector<char> buf(static_cast<size_t>(get_info(&r, nullptr, setupusb_identifier)) + 2, '\0');
-    get_info(&r, buf.data(), setupusb_identifier);
-    unlink_qvfile(&r);
-    return strings(buf);
-  }
 };
 
 TEST_F(SetupFiles, EveryParameterOfTwoEmulatedModulesComesBack) {
@@ -146,7 +131,7 @@ TEST_F(SetupFiles, IdentificationFromTheSaveDialog) {
   for (int i = 0; i < 19; ++i) values[i] = texts[i].data();
   const std::string path = dir_.file("beam.test.set");
   ASSERT_EQ(save_usb(path.c_str(), values), 0);
-  const auto info = info_of(path);
+  const auto info = setup_test::info_of(path);
   ASSERT_EQ(info.size(), 18u);
   EXPECT_EQ(info[0], "Title : beam");
   EXPECT_EQ(info[1], "Version : 1");

@@ -6,21 +6,14 @@
 
 #include "app/kmv_io_ident.h"
 #include "platform/win/clock.h"
+#include "tests/app/setup_files.h"
 
 namespace {
 
 class IdentLines : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::tm tm{};
-    tm.tm_year = 2024 - 1900;
-    tm.tm_mon = 2;
-    tm.tm_mday = 7;
-    tm.tm_hour = 9;
-    tm.tm_min = 5;
-    tm.tm_sec = 3;
-    tm.tm_isdst = -1;
-    platform::clock::set_wall_time(std::mktime(&tm));
+    platform::clock::set_wall_time(setup_test::local_time(2024, 3, 7, 9, 5, 3));
   }
   void TearDown() override { platform::clock::set_wall_time(0); }
 
