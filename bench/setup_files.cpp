@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "bench/sim_modules.h"
 #include "app/kmv_io_files.h"
 #include "app/kmv_syst.h"
+#include "bench/sim_modules.h"
 #include "platform/d2xx/sim_backend.h"
 #include "platform/win/clock.h"
 #include "sim/bus.h"
