@@ -248,6 +248,29 @@ TEST_F(SetupDialogs, FileInformationOnTheSaveDialog) {
   EXPECT_EQ(setup_file->state, FILE_STATE_EMPTY);
 }
 
+// A dialog that cannot be shown is reported and forgotten; the next one is a fresh panel.
+TEST_F(SetupDialogs, ADialogThatCannotBeShownIsNotKept) {
+  int first = 0;
+  headless::later([&] {
+    first = dialog();
+    headless::click(first, LOAD_CANCEL);
+  });
+  EXPECT_EQ(manage_load_usb_panel(0), 0);
+  ASSERT_GT(first, 0);
+  ASSERT_EQ(InstallPopup(first), 0);  // already a popup: showing it again fails
+  EXPECT_EQ(manage_load_usb_panel(0), 0);
+  EXPECT_THAT(error_log(), HasSubstr("DISP_PANEL Cannot display panel LOAD"));
+  EXPECT_EQ(headless::pending_actions(), 0u);
+  int second = 0;
+  headless::later([&] {
+    second = dialog();
+    headless::click(second, LOAD_CANCEL);
+  });
+  EXPECT_EQ(manage_load_usb_panel(0), 0);
+  EXPECT_GT(second, 0);
+  EXPECT_NE(second, first);
+}
+
 TEST_F(SetupDialogs, APanelThatCannotBeLoadedIsReported) {
   platform::set_program_dir(dir_.path());  // no resource file beside the program
   testsupport::TempDir elsewhere;

@@ -166,6 +166,7 @@ TEST_F(SetupFiles, BadFilesAreReportedAndApplyNothing) {
       {"text.set", "SYS_PARA_BEGIN:\r\n#MP1 [MP_C1U_GAIN_HV,F,20]\r\n", "INV_SETUP"},
       {"pci.set", pci, "INV_SETUP"},
       {"empty.set", "", "INV_SETUP"},
+      {"binary.set", std::string("\x8f\x06\x00\xff\x01\x02junk\r\n\x00\x00", 14) + std::string(300, '\xA5'), "INV_SETUP"},
   };
   for (const auto &c : cases) {
     const std::string path = c.name == "missing.set" ? dir_.file(c.name) : dir_.write(c.name, c.content);
