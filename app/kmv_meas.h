@@ -157,9 +157,9 @@ enum {
 };
 
 // ---- menu bars -------------------------------------------------------------------------
-// Bar 2: context menu of a digital-output bit; bar 3: of a gain control or an
-// output switch. Menu 2 of each is the popup; bar 3's menu 4 is the main
-// window's view menu (scaling, floating, output enables).
+// Context menus: bar 2 of a digital-output bit, bar 3 of a gain control or an
+// output switch (with the window's scaling, floating and output-enable items).
+// Menu 2 of each is the popup.
 enum {
   MENUBAR_DIGOUT = 2,
   MENUBAR_LABEL = 3,
@@ -168,7 +168,6 @@ enum {
   MENU_ITEM_TOGGLE = 6,
   MENU_ITEM_MOMENTARY = 7,
   MENU_ITEM_INVERT = 8,
-  MENU_VIEW = 4,
   MENU_ITEM_SCALE = 9,
   MENU_ITEM_FLOAT = 10,
   MENU_ITEM_EN_OUT = 11,

@@ -8,33 +8,42 @@
 #include <string>
 #include <vector>
 
-#include "bench/sim_modules.h"
 #include "modules/FTDI_func.h"
 #include "modules/kmv_fun.h"
 #include "platform/d2xx/sim_backend.h"
 #include "platform/win/clock.h"
+#include "bench/sim_modules.h"
 #include "sim/bus.h"
 
 namespace {
-
-using bench::clear;
-using bench::load_blocks;
-using bench::total;
 
 struct Op {
   const char *name;
   std::function<int()> run;
 };
 
+sim::DeviceStats total(sim::Bus &bus) {
+  sim::DeviceStats t;
+  for (sim::FtdiDevice *d : bus.listed()) {
+    const sim::DeviceStats &s = d->stats();
+    t.writes += s.writes;
+    t.bytes_written += s.bytes_written;
+    t.queue_polls += s.queue_polls;
+    t.reads += s.reads;
+  }
+  return t;
+}
+
+void clear(sim::Bus &bus) {
+  for (sim::FtdiDevice *d : bus.listed()) d->stats() = sim::DeviceStats{};
+}
+
 }  // namespace
 
 int main() {
   platform::clock::use_virtual(true);
   auto bus = std::make_shared<sim::Bus>();
-  load_blocks(bus->add_module("KMV00001"), "KMV-USB-1", "KM0001");
-  sim::ModuleOptions second;
-  second.number = 2;
-  load_blocks(bus->add_module("KMV00002", second), "KMV-USB-2", "KM0002");
+  bench::add_two_modules(*bus);
   platform::d2xx::SimBusScope scope(bus);
 
   float gain = 40.0f;

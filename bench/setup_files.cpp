@@ -20,9 +20,19 @@
 
 namespace {
 
-using bench::clear;
-using bench::load_blocks;
-using bench::total;
+// Writes and bytes over every listed device.
+sim::DeviceStats total(sim::Bus &bus) {
+  sim::DeviceStats t;
+  for (sim::FtdiDevice *d : bus.listed()) {
+    t.writes += d->stats().writes;
+    t.bytes_written += d->stats().bytes_written;
+  }
+  return t;
+}
+
+void clear(sim::Bus &bus) {
+  for (sim::FtdiDevice *d : bus.listed()) d->stats() = sim::DeviceStats{};
+}
 
 // Every parameter of both modules, distinct per variant so that each load changes them all.
 void set_all(int variant) {
@@ -48,10 +58,7 @@ int main() {
   errmsg_to_file = 0;
 
   auto bus = std::make_shared<sim::Bus>();
-  load_blocks(bus->add_module("KMV00001"), "KMV-USB-1", "KM0001");
-  sim::ModuleOptions second;
-  second.number = 2;
-  load_blocks(bus->add_module("KMV00002", second), "KMV-USB-2", "KM0002");
+  bench::add_two_modules(*bus);
   platform::d2xx::SimBusScope scope(bus);
 
   char dir_template[] = "/tmp/trq-bench-XXXXXX";

@@ -1,6 +1,5 @@
 #pragma once
-// Simulated KMV-USB modules for the benchmarks: EEPROM blocks that let a
-// module start, and the device statistics summed over the bus.
+// Two KMV-USB modules for the benchmarks on the simulated bus.
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -10,8 +9,8 @@
 
 namespace bench {
 
-// An adjust block (name, serial, date) and a limit block, both checksummed,
-// and no overload on the input pins.
+// An adjust block (name, serial, date) and a gain-limit block of 100 % in the
+// module's EEPROM, with their check bytes, and no overload on its pins.
 inline void load_blocks(sim::KmvModule &m, const char *name, const char *serial) {
   std::vector<uint8_t> block(49, 0);
   std::snprintf(reinterpret_cast<char *>(block.data()), 16, "%s", name);
@@ -25,20 +24,19 @@ inline void load_blocks(sim::KmvModule &m, const char *name, const char *serial)
   m.set_input_pins(3, 0x0000);
 }
 
-inline sim::DeviceStats total(sim::Bus &bus) {
-  sim::DeviceStats t;
-  for (sim::FtdiDevice *d : bus.listed()) {
-    const sim::DeviceStats &s = d->stats();
-    t.writes += s.writes;
-    t.bytes_written += s.bytes_written;
-    t.queue_polls += s.queue_polls;
-    t.reads += s.reads;
-  }
-  return t;
+// Modules "KMV00001" and "KMV00002" (module numbers 1 and 2) on the bus.
+inline void add_two_modules(sim::Bus &bus) {
+  load_blocks(bus.add_module("KMV00001"), "KMV-USB-1", "KM0001");
+  sim::ModuleOptions second;
+  second.number = 2;
+  load_blocks(bus.add_module("KMV00002", second), "KMV-USB-2", "KM0002");
 }
 
-inline void clear(sim::Bus &bus) {
-  for (sim::FtdiDevice *d : bus.listed()) d->stats() = sim::DeviceStats{};
+// Writes over every listed device.
+inline uint64_t total_writes(sim::Bus &bus) {
+  uint64_t n = 0;
+  for (sim::FtdiDevice *d : bus.listed()) n += d->stats().writes;
+  return n;
 }
 
 }  // namespace bench

@@ -11,6 +11,7 @@
 #include "platform/win/strings.h"
 
 FT_HANDLE FTDIHandle[FTDI_MAX_DEVICES];
+int FTDIListIndex[FTDI_MAX_DEVICES] = {0, 1, 2, 3, 4, 5, 6, 7};
 int FTDI_Type[FTDI_MAX_DEVICES];
 int QV_FTDI_Type[FTDI_MAX_DEVICES];
 char DeviceDescr[FTDI_DESCR_ENTRIES][FTDI_DESCR_LEN];
@@ -208,6 +209,10 @@ int GetDeviceInfo(int dev, int *flags, unsigned int *type, unsigned int *id, cha
   return FT_OK;
 }
 
+void ResetFtdiListIndex(void) {
+  for (int i = 0; i < FTDI_MAX_DEVICES; ++i) FTDIListIndex[i] = i;
+}
+
 int DeviceOpened(int dev) { return ftdi_number(dev) && FTDIHandle[dev] != nullptr ? 1 : 0; }
 
 int GetComPortNumber(int dev) {
@@ -228,7 +233,7 @@ namespace {
 
 FT_STATUS open_handle(int dev) {
   FT_HANDLE h = nullptr;
-  const FT_STATUS st = FT_Open(dev, &h);
+  const FT_STATUS st = FT_Open(FTDIListIndex[dev], &h);
   FTDIHandle[dev] = st == FT_OK ? h : nullptr;
   return st;
 }
@@ -265,7 +270,8 @@ int OpenDevice(int dev, int keep) {
   if (!ftdi_number(dev)) return -1;
   if (FTDIHandle[dev]) CloseDevice(dev);
   FT_STATUS st = open_handle(dev);
-  if (FTDI_Type[dev] != 3) {
+  const int listed = FTDIListIndex[dev];  // the device's types are those of its list entry
+  if (FTDI_Type[listed] != 3) {
     if (st != FT_OK || keep != 0) return static_cast<int>(st);
     if (USB_GetBoardId(dev, Board_ID) != 0) {
       st = FT_CyclePort(FTDIHandle[dev]);
@@ -281,7 +287,7 @@ int OpenDevice(int dev, int keep) {
     return static_cast<int>(st);
   }
   if (st != FT_OK) return static_cast<int>(st);
-  const int digit = QV_FTDI_Type[dev];
+  const int digit = QV_FTDI_Type[listed];
   if (digit == 5 || digit == 6) {
     if (digit == 5 && keep == 0) {
       std::fill(std::begin(kmv_regdata[dev]), std::end(kmv_regdata[dev]), 0);

@@ -11,6 +11,10 @@
 enum { FTDI_MAX_DEVICES = 8, FTDI_DESCR_LEN = 64, FTDI_DESCR_ENTRIES = 16 };
 
 extern FT_HANDLE FTDIHandle[FTDI_MAX_DEVICES];  // null while closed
+// The device-list index each device number opens (the number itself unless a
+// device came back at another index); a full scan puts every entry back.
+extern int FTDIListIndex[FTDI_MAX_DEVICES];
+void ResetFtdiListIndex(void);
 extern int FTDI_Type[FTDI_MAX_DEVICES];         // model class 0..5 of the last scan
 extern int QV_FTDI_Type[FTDI_MAX_DEVICES];      // module-type digit 0..9 from the description tag
 extern char DeviceDescr[FTDI_DESCR_ENTRIES][FTDI_DESCR_LEN];

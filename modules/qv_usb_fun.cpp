@@ -149,6 +149,7 @@ int16_t QVUSB_find_devices(int16_t kind) {
     }
   }
   if (closed) Delay(3.0);
+  ResetFtdiListIndex();  // the table is built anew by list index
 
   int listed = 0;
   GetFtdiDevices(kind, &listed);
@@ -255,10 +256,17 @@ int16_t QVUSB_reconnect_device(int16_t number) {
     if (GetDeviceInfo(i, &flags, &type, &id, serial, descr) != 0 || flags == -1) continue;
     if (QV_FTDI_Type[i] == r.kind && std::strncmp(serial, r.serial, sizeof serial) == 0) at = i;
   }
-  // Only where it was: another index would open it under another device's
-  // handle and register cache.
-  if (at < 0 || at != r.device_no) return result(QVUSB_CONNECT);
-  if (OpenDevice(at, 1) != 0) return result(QVUSB_CONNECT);
+  // Back at another index (another port, or the list changed meanwhile): its
+  // number opens it there, so its record and register cache stay with it and
+  // the device now listed at its old index keeps its own.
+  if (at < 0) return result(QVUSB_CONNECT);
+  const int dev = r.device_no;
+  const int before = FTDIListIndex[dev];
+  FTDIListIndex[dev] = at;
+  if (OpenDevice(dev, 1) != 0) {
+    FTDIListIndex[dev] = before;
+    return result(QVUSB_CONNECT);
+  }
   return result(QVUSB_NONE);
 }
 

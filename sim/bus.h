@@ -3,6 +3,7 @@
 // KMV-USB modules behind some of them. Tests build one, hand it to the D2XX
 // layer (platform/d2xx/sim_backend.h) and then plug, unplug and look inside.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,14 @@ class Bus {
   // Another process holds the device open.
   void set_held_elsewhere(const std::string &serial, bool held);
 
+  // Called before every write the D2XX layer hands to a plugged device (a
+  // test may unplug devices in it: the write then finds its device gone).
+  using WriteWatch = std::function<void(FtdiDevice &device)>;
+  void watch_writes(WriteWatch watch) { write_watch_ = std::move(watch); }
+  void before_write(FtdiDevice &device) {
+    if (write_watch_) write_watch_(device);
+  }
+
   // Shortcuts to the module of a serial number.
   void set_input_pins(const std::string &serial, int reg, uint16_t pins);
   uint16_t register_latch(const std::string &serial, int reg);
@@ -57,6 +66,7 @@ class Bus {
   Entry *find(const std::string &serial);
   std::vector<std::unique_ptr<Entry>> entries_;
   std::vector<Entry *> order_;  // plugged, in list order
+  WriteWatch write_watch_;
   uint32_t next_loc_ = 0x1001;
 };
 

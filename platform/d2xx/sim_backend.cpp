@@ -14,6 +14,7 @@ class SimDevice : public Device {
     if (alive()) d_->close();
   }
   FT_STATUS write(const UCHAR *data, DWORD count, DWORD *written) override {
+    if (alive()) bus_->before_write(*d_);
     return alive() ? d_->write(data, count, written) : FT_IO_ERROR;
   }
   FT_STATUS read(UCHAR *data, DWORD count, DWORD *received) override {

@@ -9,7 +9,10 @@
 //                control, to the old and new panel when the panel changes,
 //                EVENT_GOT_FOCUS to the new control); toggles and check boxes
 //                then flip: EVENT_VAL_CHANGED, EVENT_COMMIT
+//   right_click: focus change; EVENT_RIGHT_CLICK
 //   release:     command buttons EVENT_COMMIT; then EVENT_LEFT_CLICK_UP
+//   press and release on the panel beside its controls (control 0): the
+//                panel callback gets EVENT_LEFT_CLICK and EVENT_LEFT_CLICK_UP
 //   set_value:   focus change; EVENT_VAL_CHANGED, EVENT_COMMIT
 //   key:         focus change; EVENT_KEYPRESS (a callback result of 1 swallows
 //                the key); then the shortcut of that key on the panel commits

@@ -136,6 +136,7 @@ void default_label_position(model::Control &c);
 struct PageDef;
 struct PanelDef {
   model::Panel panel;
+  int menubar = 0;  // menu bar of the same file shown in the panel (0 none)
   // tab control id -> its pages
   std::map<int, std::vector<PanelDef>> pages;
 };

@@ -236,6 +236,15 @@ int deliver_key(int p, int c, int key, bool control_action) {
 namespace platform::ui::input {
 
 int press(int p, int c, int x, int y) {
+  if (c == 0) {
+    // On the panel itself, beside its controls.
+    const model::Panel *pp = panel(p);
+    if (pp == nullptr) return UIE_PANEL_INVALID;
+    if (!model::accepts_input(p)) return UIE_NOT_OPERABLE;
+    state().pressed = {p, 0};
+    detail::deliver_panel(p, EVENT_LEFT_CLICK, y < 0 ? pp->height / 2 : y, x < 0 ? pp->width / 2 : x);
+    return 0;
+  }
   if (const int r = gate(p, c, false); r != 0) return r;
   centre(p, c, &x, &y);
   state().pressed = {p, c};
@@ -248,11 +257,16 @@ int press(int p, int c, int x, int y) {
 }
 
 int release(int p, int c, int x, int y) {
-  if (!detail::exists(p, c) || c == 0) return detail::exists(p, 0) ? UIE_CTRL_INVALID : UIE_PANEL_INVALID;
-  centre(p, c, &x, &y);
+  if (!detail::exists(p, c)) return detail::exists(p, 0) ? UIE_CTRL_INVALID : UIE_PANEL_INVALID;
   const bool was_pressed = state().pressed == std::pair<int, int>{p, c};
   state().pressed = {0, 0};
   if (!was_pressed) return UIE_NOT_OPERABLE;
+  if (c == 0) {
+    const model::Panel *pp = panel(p);
+    detail::deliver_panel(p, EVENT_LEFT_CLICK_UP, y < 0 ? pp->height / 2 : y, x < 0 ? pp->width / 2 : x);
+    return 0;
+  }
+  centre(p, c, &x, &y);
   if (panel(p)->control(c)->kind == Kind::command_button && gate(p, c, true) == 0)
     detail::deliver_ctrl(p, c, EVENT_COMMIT, 0, 0);
   if (detail::exists(p, c)) detail::deliver_ctrl(p, c, EVENT_LEFT_CLICK_UP, y, x);
@@ -269,6 +283,9 @@ int click(int p, int c) {
 int right_click(int p, int c, int x, int y) {
   if (const int r = gate(p, c, false); r != 0) return r;
   centre(p, c, &x, &y);
+  // The focus moves first, so that a control the callback makes active (a
+  // label editor opened from a context menu) keeps the focus.
+  if (!detail::move_focus(p, c) || !detail::exists(p, c)) return 0;
   detail::deliver_ctrl(p, c, EVENT_RIGHT_CLICK, y, x);
   return 0;
 }
@@ -402,7 +419,9 @@ int pick_menu_item(int bar, int item) {
   if (mb == nullptr) return UIE_MENUBAR_INVALID;
   const model::MenuItem *mi = mb->item(item);
   if (mi == nullptr) return UIE_MENU_ITEM_INVALID;
-  if (mb->panel == 0 || !model::accepts_input(mb->panel) || mi->dimmed) return UIE_NOT_OPERABLE;
+  const model::Panel *shown_in = panel(mb->panel);
+  if (shown_in == nullptr || shown_in->menubar != bar || !model::accepts_input(mb->panel) || mi->dimmed)
+    return UIE_NOT_OPERABLE;
   for (const model::Menu &m : mb->menus)
     for (const model::MenuItem &i : m.items)
       if (i.id == item && m.dimmed) return UIE_NOT_OPERABLE;

@@ -31,15 +31,14 @@ int LoadMenuBar(int panel, const char *file, int resource_id) {
   const int handle = state().next_handle++;
   bar.handle = handle;
   bar.panel = panel;
-  if (panel != 0) {
-    // A panel shows one menu bar; a new one replaces the old.
-    model::Panel *p = detail::panel(panel);
-    if (p->menubar != 0) state().menubars.erase(p->menubar);
-    p->menubar = handle;
-  }
+  // A panel shows one menu bar: a new one takes the place of the old, which
+  // stays loaded (its handle still runs popup menus) until discarded. A
+  // context-menu bar is never shown.
+  const bool shown = panel != 0 && !bar.context;
+  if (shown) detail::panel(panel)->menubar = handle;
   state().menubars.emplace(handle, std::move(bar));
   detail::notify_menubar(handle);
-  if (panel != 0) detail::notify_panel(panel);
+  if (shown) detail::notify_panel(panel);
   return handle;
 }
 

@@ -106,7 +106,7 @@ struct Panel {
   PanelCallbackPtr callback = nullptr;
   void *callback_data = nullptr;
   bool drops = false;
-  int menubar = 0;
+  int menubar = 0;  // the menu bar shown in the panel (0 none)
   std::vector<int> children;  // child panels (not tab pages), in load order
 
   const Control *control(int id) const;
@@ -132,7 +132,8 @@ struct Menu {
 struct MenuBar {
   int handle = 0;
   int resource_id = 0;
-  int panel = 0;  // shown in this panel (0: only as popup menus)
+  int panel = 0;  // loaded for this panel, discarded with it (0: none)
+  bool context = false;  // only run as popup menus, never shown in a panel
   std::vector<Menu> menus;
 
   const MenuItem *item(int id) const;

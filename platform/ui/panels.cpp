@@ -362,16 +362,21 @@ int set_panel_attr_integer(int handle, int attribute, long long value) {
     case ATTR_DIMMED: p->dimmed = value != 0; break;
     case ATTR_VISIBLE: return value != 0 ? DisplayPanel(handle) : HidePanel(handle);
     case ATTR_LEFT:
-    case ATTR_TOP:
-      if (!fits) return UIE_VALUE_INVALID;
+    case ATTR_TOP: {
+      // The centring value also as the unsigned literal 0x80000000 is written.
+      const bool centre = value == VAL_AUTO_CENTER || value == 0x80000000LL;
+      if (!fits && !centre) return UIE_VALUE_INVALID;
       if (p->tab_control != 0) return UIE_ATTR_NOT_VALID;
-      (attribute == ATTR_LEFT ? p->left : p->top) = v;
+      (attribute == ATTR_LEFT ? p->left : p->top) = centre ? VAL_AUTO_CENTER : v;
       resolve_position(*p);
       break;
+    }
     case ATTR_WIDTH:
     case ATTR_HEIGHT:
       if (!fits || v < 0) return UIE_VALUE_INVALID;
-      if (p->tab_control != 0) return UIE_ATTR_NOT_VALID;
+      // A page takes the size of its tab control; a size asked for is taken
+      // and has no effect.
+      if (p->tab_control != 0) return 0;
       if (attribute == ATTR_WIDTH) set_panel_size(*p, p->height, v);
       else set_panel_size(*p, v, p->width);
       break;

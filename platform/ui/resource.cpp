@@ -400,7 +400,7 @@ PanelDef parse_panel(const json &j, const std::string &where_in, bool page) {
     check_keys(j, where, {"title", "name", "callback", "scale_contents", "fill_color", "controls"});
   } else {
     check_keys(j, where, {"id", "name", "title", "top", "left", "width", "height", "callback", "close_control",
-                          "scale_contents", "floating", "fill_color", "controls"});
+                          "scale_contents", "floating", "fill_color", "menubar", "controls"});
     if (!has(j, "id")) bad(where, "has no 'id'");
     p.resource_id = static_cast<int>(integer(j.at("id"), where, "id", 1, INT_MAX));
     where += " " + std::to_string(p.resource_id);
@@ -433,6 +433,7 @@ PanelDef parse_panel(const json &j, const std::string &where_in, bool page) {
     p.controls.push_back(std::move(c));
   }
   if (!page) {
+    def.menubar = get_int(j, "menubar", 0, where, 0, INT_MAX);
     p.close_ctrl = get_int(j, "close_control", 0, where, 0, INT_MAX);
     if (p.close_ctrl != 0 && ids.count(p.close_ctrl) == 0) bad(where, "'close_control' names no control");
   }
@@ -480,9 +481,10 @@ int load_menubar_def(const std::string &file, int resource_id, model::MenuBar *o
     const json *entry = find_entry(doc, "menubars", resource_id, file);
     if (entry == nullptr) bad(file, "no menu bar " + std::to_string(resource_id), UIE_MENUBAR_NOT_FOUND);
     const std::string where = file + ": menu bar " + std::to_string(resource_id);
-    check_keys(*entry, where, {"id", "menus"});
+    check_keys(*entry, where, {"id", "context", "menus"});
     model::MenuBar bar;
     bar.resource_id = resource_id;
+    bar.context = get_bool(*entry, "context", false, where);
     std::set<int> ids;
     for (const json &mj : get_array(*entry, "menus", where)) {
       const std::string mw = where + ", menu";
@@ -544,5 +546,14 @@ int LoadPanel(int parent, const char *file, int resource_id) {
   if (file == nullptr) return UIE_BAD_ARGUMENT;
   detail::PanelDef def;
   if (const int r = detail::load_panel_def(file, resource_id, &def); r < 0) return r;
-  return detail::instantiate(def, parent);
+  const int handle = detail::instantiate(def, parent);
+  if (def.menubar != 0) {
+    // The panel's own menu bar, from the same file; without it no panel.
+    if (const int bar = LoadMenuBar(handle, file, def.menubar); bar < 0) {
+      const std::string detail = last_error_detail();
+      detail::remove_panel(handle);
+      return detail::fail(bar, detail);
+    }
+  }
+  return handle;
 }

@@ -237,6 +237,12 @@ bool accepts_input(int handle) {
   if (detail::blocked() || !shown(handle)) return false;
   for (const Panel *p = find_panel(handle); p != nullptr; p = find_panel(p->parent)) {
     if (p->dimmed || p->zoom == VAL_MINIMIZE) return false;
+    if (p->tab_control != 0) {
+      // A dimmed tab control dims its pages with it.
+      const Panel *owner = find_panel(p->parent);
+      const Control *tab = owner ? owner->control(p->tab_control) : nullptr;
+      if (tab == nullptr || tab->dimmed) return false;
+    }
     if (p->parent == 0 || is_popup(p->handle)) break;
   }
   const int popup = top_popup();

@@ -454,7 +454,11 @@ int AddItemToPathCtrlHistory(int panel, int control, const char *path);  // goes
 // ---------------------------------------------------------------------------
 // Menu bars and popup menus.
 
-// Loads menu bar resource_id; with a panel handle it is shown in that panel.
+// Loads menu bar resource_id; with a panel handle it belongs to that panel
+// (discarded with it) and is shown there in place of the bar shown before,
+// which stays loaded. A bar the resource marks as a context menu is never
+// shown: its menus run with RunPopupMenu only. Bars load as often as asked,
+// each with a handle of its own.
 int LoadMenuBar(int panel, const char *file, int resource_id);
 int DiscardMenuBar(int menubar);
 int GetMenuBarAttribute(int menubar, int item, int attribute, int *value);

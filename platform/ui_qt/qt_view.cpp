@@ -59,21 +59,30 @@ using ui::model::Panel;
 QColor colour(int rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 bool transparent(int rgb) { return rgb == VAL_TRANSPARENT; }
 
-// A rounded toggle switch drawn in its on colour.
+// A rounded toggle switch drawn in its on colour; at rest its frame and a
+// pale fill keep that colour, so switches of different colours differ also
+// while off.
 class SwitchWidget : public QWidget {
  public:
   using QWidget::QWidget;
   bool on = false;
   QColor on_colour{0, 192, 0};
-  QColor current() const { return on && isEnabled() ? on_colour : QColor(160, 160, 160); }
+  QColor rest() const {
+    auto pale = [](int v) { return (v + 3 * 240) / 4; };
+    return QColor(pale(on_colour.red()), pale(on_colour.green()), pale(on_colour.blue()));
+  }
+  QColor current() const {
+    if (!isEnabled()) return QColor(160, 160, 160);
+    return on ? on_colour : rest();
+  }
 
  protected:
   void paintEvent(QPaintEvent *) override {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const QRectF r = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
     const qreal radius = r.height() / 2;
-    p.setPen(QPen(QColor(90, 90, 90), 1));
+    p.setPen(isEnabled() ? QPen(on_colour.darker(125), 2) : QPen(QColor(120, 120, 120), 1));
     p.setBrush(current());
     p.drawRoundedRect(r, radius, radius);
     const qreal d = r.height() - 4;
@@ -153,6 +162,7 @@ class PanelWidget : public QWidget {
   void dropEvent(QDropEvent *e) override;
   void keyPressEvent(QKeyEvent *e) override;
   void mousePressEvent(QMouseEvent *e) override;
+  void mouseReleaseEvent(QMouseEvent *e) override;
 
  private:
   QtView *view_;
@@ -162,6 +172,7 @@ class PanelWidget : public QWidget {
 struct Item {
   QPointer<QWidget> body;
   QPointer<QLabel> label;
+  Kind kind = Kind::decoration;  // the kind the widgets were made for
 };
 
 struct PanelView {
@@ -209,7 +220,9 @@ class QtView : public ui::View, public ui::PopupView, public QObject {
     sync_control(h, c);
   }
 
-  void control_removed(int h, int c) override {
+  void control_removed(int h, int c) override { drop_widgets(h, c); }
+
+  void drop_widgets(int h, int c) {
     auto it = panels_.find(h);
     if (it == panels_.end()) return;
     auto ci = it->second.items.find(c);
@@ -517,6 +530,17 @@ void PanelWidget::keyPressEvent(QKeyEvent *e) {
 void PanelWidget::mousePressEvent(QMouseEvent *e) {
   e->accept();  // the panel's own: not for a tab control holding it
   view_->panel_activated(handle_);
+  if (e->button() == Qt::LeftButton) {
+    const QPoint at = content->mapFrom(this, e->position().toPoint());
+    input::press(handle_, 0, at.x(), at.y());
+  }
+}
+void PanelWidget::mouseReleaseEvent(QMouseEvent *e) {
+  e->accept();
+  if (e->button() == Qt::LeftButton) {
+    const QPoint at = content->mapFrom(this, e->position().toPoint());
+    input::release(handle_, 0, at.x(), at.y());
+  }
 }
 
 // --- building and syncing
@@ -765,12 +789,15 @@ void QtView::watch(QWidget *body, int h, int c) {
   body->setProperty("trq_control", c);
   body->setProperty("trq_body", true);
   body->installEventFilter(this);
+  // Files dropped on an entry field go to the panel, not into the text.
+  body->setAcceptDrops(false);
   for (QWidget *child : body->findChildren<QWidget *>()) {
     // Pages of a tab control are panels of their own.
     if (dynamic_cast<PanelWidget *>(child) != nullptr) continue;
     child->setProperty("trq_panel", h);
     child->setProperty("trq_control", c);
     child->installEventFilter(this);
+    child->setAcceptDrops(false);
   }
 }
 
@@ -782,6 +809,7 @@ void QtView::ensure_control(int h, int c) {
   if (cc == nullptr) return;
   PanelWidget *w = pit->second.widget;
   Item item;
+  item.kind = cc->kind;
   if (QWidget *body = make_body(h, *cc, w->content)) {
     body->setObjectName(QString("control%1").arg(c));
     watch(body, h, c);
@@ -827,6 +855,14 @@ void QtView::sync_control(int h, int c) {
   if (cc == nullptr || pit == panels_.end()) return;
   auto it = pit->second.items.find(c);
   if (it == pit->second.items.end()) return;
+  if (it->second.kind != cc->kind) {
+    // A control that changed its kind (a string made a path control) gets the
+    // widgets of its new kind.
+    drop_widgets(h, c);
+    ensure_control(h, c);
+    sync_control(h, c);
+    return;
+  }
   Guard g(this);
   QWidget *body = it->second.body;
   QLabel *label = it->second.label;
@@ -990,7 +1026,15 @@ bool QtView::eventFilter(QObject *obj, QEvent *e) {
         return true;
       }
       if (me->button() != Qt::LeftButton) return false;
+      // A click on the list row already chosen chooses it again; Qt reports
+      // only a change of row.
+      int again = -1;
+      if (auto *list = qobject_cast<QListWidget *>(control_widget(h, c))) {
+        const QModelIndex row = list->indexAt(list->viewport()->mapFromGlobal(w->mapToGlobal(me->position().toPoint())));
+        if (row.isValid() && row.row() == list->currentRow() && model_operable(h, c)) again = row.row();
+      }
       input::press(h, c, pt.x(), pt.y());
+      if (again >= 0 && alive) after_input(h, c, input::select_index(h, c, again));
       return model_driven || !alive;
     }
     case QEvent::MouseButtonRelease: {
@@ -1021,9 +1065,12 @@ bool QtView::eventFilter(QObject *obj, QEvent *e) {
       e->accept();  // else Qt hands it on to the panel
       return true;
     }
+    case QEvent::ContextMenu: return true;  // the program's own menus only (RunPopupMenu)
     case QEvent::FocusIn: {
+      // A click moves the model's focus itself, in the order of its events.
       auto *fe = static_cast<QFocusEvent *>(e);
-      if (!syncing() && fe->reason() != Qt::OtherFocusReason && fe->reason() != Qt::PopupFocusReason)
+      if (!syncing() && fe->reason() != Qt::OtherFocusReason && fe->reason() != Qt::PopupFocusReason &&
+          fe->reason() != Qt::MouseFocusReason)
         input::focus(h, c);
       return false;
     }

@@ -48,6 +48,15 @@ int AppFixture::start_emulation(int count, int first) {
   return r;
 }
 
+int AppFixture::start_emulation_slots(std::initializer_list<int> slots) {
+  sim_switch = 200;
+  std::string ini = "[KMVUSB_BASE]\nSIMULATION_USB = 1\n";
+  for (int m : slots) ini += "[KMVUSB_MODULE" + std::to_string(m + 1) + "]\nKMVUSB_ACTIVE = 1\n";
+  const int r = init_usbsystem(dir_.write("kmvusb.ini", ini).c_str());
+  hardware = KMVUSB_get_mode() == 0;
+  return r;
+}
+
 int AppFixture::start_hardware() {
   add_module("FTA", 1, "KMV-USB-1", "KM0010", {80, 100, 100, 100});
   add_module("FTB", 2, "KMV-USB-2", "KM0020");

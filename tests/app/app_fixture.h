@@ -3,6 +3,7 @@
 // emulation, or on the simulated USB bus with two KMV-USB modules.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "app/kmv_syst.h"
@@ -22,6 +23,8 @@ class AppFixture : public simtest::SimFixture {
 
   // Starts the library in emulation with count modules from slot first (1..4).
   int start_emulation(int count, int first = 1);
+  // Starts the library in emulation with the modules of the ini file's slots (0..3).
+  int start_emulation_slots(std::initializer_list<int> slots);
   // Two modules on the simulated bus ("FTA" slot 0, "FTB" slot 1), started
   // from an ini file with every value 0.
   int start_hardware();

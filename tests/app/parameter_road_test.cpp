@@ -25,8 +25,10 @@ TEST_F(ParameterRoad, TheSetsHoldThirtyRowsWithTheirLimits) {
               {6, 'F', 5}, {7, 'F', 2}, {25, 'F', 100}, {28, 'F', 2}, {29, 'I', 255}};
   for (const auto &r : rows) {
     EXPECT_EQ(parameter_type(modusb[0], r.id), r.type) << r.id;
-    EXPECT_EQ(module_par_table[r.id].max, r.max) << r.id;
-    EXPECT_EQ(module_par_table[r.id].discrete, -1) << r.id;
+    const double max = module_par_table[r.id].max;  // copies: the rows are packed
+    const int discrete = module_par_table[r.id].discrete;
+    EXPECT_EQ(max, r.max) << r.id;
+    EXPECT_EQ(discrete, -1) << r.id;
   }
 }
 

@@ -149,7 +149,7 @@ TEST_F(QvusbManager, AConnectedModuleSurvivesARescan) {
   EXPECT_EQ(DeviceOpened(0), 0);
 }
 
-TEST_F(QvusbManager, ReconnectOpensOnlyTheSameDeviceWhereItWas) {
+TEST_F(QvusbManager, ReconnectFindsTheSameDeviceWhereverItIsListed) {
   add_module("KMV00001", 1, "KMV-USB-1", "KM0001");
   add_module("KMV00002", 1, "KMV-USB-1", "KM0002");
   ASSERT_EQ(QVUSB_find_devices(5), 2);
@@ -164,17 +164,23 @@ TEST_F(QvusbManager, ReconnectOpensOnlyTheSameDeviceWhereItWas) {
   unsigned short v = 0;
   EXPECT_EQ(KMV_get_register(1, 1, &v), 0);  // the other one's handle still works
 
-  // Back at another index: refused, the other module keeps its handle.
+  // Back at another index: opened there under its own number with its own
+  // cache; the other module keeps its handle, and each number reaches its device.
   bus().replug("KMV00001", 1);
-  EXPECT_EQ(QVUSB_reconnect_device(0), QVUSB_CONNECT);
-  EXPECT_EQ(KMV_get_register(1, 1, &v), 0);
+  ASSERT_EQ(bus().index_of("KMV00001"), 1);
+  EXPECT_EQ(QVUSB_reconnect_device(0), 0);
+  EXPECT_EQ(kmv_regdata[0][2], 0x0007);
+  EXPECT_EQ(KMV_set_register(0, 2, 0x0105), 0);
+  EXPECT_EQ(KMV_set_register(1, 2, 0x0203), 0);
+  EXPECT_EQ(bus().register_latch("KMV00001", 2), 0x0105);
+  EXPECT_EQ(bus().register_latch("KMV00002", 2), 0x0203);
 
   // Back where it was: reopened, the cache kept.
   bus().unplug("KMV00001");
   bus().replug("KMV00001", 0);
   EXPECT_EQ(QVUSB_reconnect_device(0), 0);
   EXPECT_EQ(DeviceOpened(0), 1);
-  EXPECT_EQ(kmv_regdata[0][2], 0x0007);
+  EXPECT_EQ(kmv_regdata[0][2], 0x0105);
   EXPECT_EQ(usb_dev[0].connected, 1);
   EXPECT_EQ(KMV_get_register(0, 1, &v), 0);
   EXPECT_EQ(KMV_get_register(1, 1, &v), 0);

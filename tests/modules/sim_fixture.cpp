@@ -15,6 +15,7 @@ void reset_all() {
   for (int i = 0; i < FTDI_MAX_DEVICES; ++i)
     if (FTDIHandle[i] != nullptr) CloseDevice(i);
   fake::reset_library();
+  ResetFtdiListIndex();
   std::fill(std::begin(QV_FTDI_Type), std::end(QV_FTDI_Type), 0);
   std::fill(std::begin(FTDI_Type), std::end(FTDI_Type), 0);
   std::fill(std::begin(usb_found_count), std::end(usb_found_count), 0);
@@ -25,6 +26,7 @@ void reset_all() {
 }
 
 void SimFixture::SetUp() {
+  bus_ = std::make_shared<sim::Bus>();  // a fresh bus each time, also when a test sets up again
   kmvusb_lower = kmvusb_default_lower();
   scope_ = std::make_unique<platform::d2xx::SimBusScope>(bus_);
   reset_all();

@@ -150,10 +150,45 @@ TEST_F(UiInput, SetValueAsTheOperatorWould) {
   EXPECT_EQ(headless::select_tab(p, ALL_TAB, 2), UIE_INDEX_INVALID);
 }
 
+TEST_F(UiInput, ClickBesideTheControlsGoesToThePanel) {
+  const int p = load_all();
+  const int first = page(p, 0);
+  EXPECT_EQ(headless::press(p, 0, 50, 20), 0);
+  EXPECT_EQ(headless::release(p, 0, 52, 21), 0);
+  EXPECT_EQ(headless::click(first, 0), 0);  // the page's own callback, at its centre
+  const ui::model::Panel *fp = ui::model::find_panel(first);
+  const std::vector<Ev> want = {
+      {p, 0, EVENT_LEFT_CLICK, 20, 50},
+      {p, 0, EVENT_LEFT_CLICK_UP, 21, 52},
+      {first, 0, EVENT_LEFT_CLICK, fp->height / 2, fp->width / 2},
+      {first, 0, EVENT_LEFT_CLICK_UP, fp->height / 2, fp->width / 2},
+  };
+  EXPECT_EQ(sent(), want);
+  // A release without its press on the panel, and a panel behind a popup, send nothing.
+  headless::clear_events();
+  EXPECT_EQ(headless::press(p, ALL_POWER), 0);
+  EXPECT_EQ(headless::release(p, 0), UIE_NOT_OPERABLE);
+  const int popup = LoadPanel(0, resource().c_str(), PNL_POPUP);
+  InstallPopup(popup);
+  headless::clear_events();
+  EXPECT_EQ(headless::press(p, 0), UIE_NOT_OPERABLE);
+  EXPECT_TRUE(sent().empty());
+}
+
 TEST_F(UiInput, RightClickAndIndicators) {
   const int p = load_all();
   EXPECT_EQ(headless::right_click(p, ALL_POWER), 0);
-  EXPECT_EQ(kinds(p, ALL_POWER), (std::vector<int>{EVENT_RIGHT_CLICK}));
+  EXPECT_EQ(kinds(p, ALL_POWER), (std::vector<int>{EVENT_GOT_FOCUS, EVENT_RIGHT_CLICK}));
+  // The focus moves before the callback runs: an editor it makes active keeps it.
+  ctrl_hook = [&](int pp, int c, int e, int, int) {
+    if (c == ALL_GAIN && e == EVENT_RIGHT_CLICK) SetActiveCtrl(pp, ALL_NAME);
+    return 0;
+  };
+  headless::clear_events();
+  EXPECT_EQ(headless::right_click(p, ALL_GAIN), 0);
+  EXPECT_EQ(GetActiveCtrl(p), ALL_NAME);
+  EXPECT_TRUE(kinds(p, ALL_NAME).empty());
+  ctrl_hook = nullptr;
   // An indicator is clicked but keeps its value and takes no focus.
   SetCtrlAttribute(p, ALL_ENABLE, ATTR_CTRL_MODE, VAL_INDICATOR);
   headless::clear_events();

@@ -7,6 +7,7 @@
 
 using namespace uitest;
 namespace ui = platform::ui;
+namespace headless = platform::ui::headless;
 
 namespace {
 
@@ -167,6 +168,46 @@ TEST_F(UiResource, MenuBarLoads) {
   EXPECT_EQ(GetMenuBarAttribute(bar, ITEM_SCALE, ATTR_CHECKED, &checked), UIE_MENUBAR_INVALID);
 }
 
+TEST_F(UiResource, APanelShowsOneBarAndKeepsContextBarsBesideIt) {
+  // The resource gives the panel its menu bar.
+  const int p = LoadPanel(0, resource().c_str(), 4);
+  ASSERT_GT(p, 0) << ui::last_error_detail();
+  DisplayPanel(p);
+  int shown = 0;
+  EXPECT_EQ(GetPanelAttribute(p, ATTR_PANEL_MENU_BAR, &shown), 0);
+  ASSERT_GT(shown, 0);
+  EXPECT_EQ(headless::pick_menu_item(shown, ITEM_SCALE), 0);
+  ASSERT_EQ(menu_calls.size(), 1u);
+  EXPECT_EQ(menu_calls[0].panel, p);
+
+  // Context bars load into the same panel, as often as asked, and show nothing.
+  const int bits = LoadMenuBar(p, resource().c_str(), 2);
+  const int gain = LoadMenuBar(p, resource().c_str(), 3);
+  ASSERT_GT(bits, 0);
+  ASSERT_GT(gain, 0);
+  int now = 0;
+  GetPanelAttribute(p, ATTR_PANEL_MENU_BAR, &now);
+  EXPECT_EQ(now, shown);
+  headless::script_menu_choices({3, 6});
+  EXPECT_EQ(RunPopupMenu(gain, 2, p, 10, 10), 3);
+  EXPECT_EQ(RunPopupMenu(bits, 2, p, 10, 10), 6);
+  EXPECT_EQ(headless::pick_menu_item(bits, 6), UIE_NOT_OPERABLE);  // not in the panel's bar
+
+  // Another shown bar takes the place of the first, which stays loaded.
+  const int second = LoadMenuBar(p, resource().c_str(), MB_MAIN);
+  GetPanelAttribute(p, ATTR_PANEL_MENU_BAR, &now);
+  EXPECT_EQ(now, second);
+  int checked = -1;
+  EXPECT_EQ(GetMenuBarAttribute(shown, ITEM_SCALE, ATTR_CHECKED, &checked), 0);
+  EXPECT_EQ(headless::pick_menu_item(shown, ITEM_SCALE), UIE_NOT_OPERABLE);
+  EXPECT_EQ(headless::pick_menu_item(second, ITEM_SCALE), 0);
+
+  // All go with the panel.
+  DiscardPanel(p);
+  for (int bar : {shown, bits, gain, second})
+    EXPECT_EQ(GetMenuBarAttribute(bar, ITEM_SCALE, ATTR_CHECKED, &checked), UIE_MENUBAR_INVALID) << bar;
+}
+
 TEST_F(UiResource, ChildPanelsAndLoadErrors) {
   const int main = load_all();
   const int child = LoadPanel(main, resource().c_str(), PNL_POPUP);
@@ -250,6 +291,11 @@ TEST_F(UiResource, RejectsMalformedFiles) {
           {"id": 2, "kind": "tab", "pages": [{"title": "a", "callback": "Nope"}]}]}]})",
        UIE_CALLBACK_NOT_REGISTERED, "Nope"},
       {"wrong format", R"({"format": "other", "panels": []})", UIE_RESOURCE_FORMAT, "format"},
+      {"panel's menu bar missing", R"({"panels": [{"id": 7, "width": 1, "height": 1, "menubar": 4}]})",
+       UIE_MENUBAR_NOT_FOUND, "no menu bar 4"},
+      {"panel's menu bar malformed", R"({"panels": [{"id": 7, "width": 1, "height": 1, "menubar": 4}],
+          "menubars": [{"id": 4, "menus": [{"id": 1, "items": [{"id": 2, "callback": "Nope"}]}]}]})",
+       UIE_CALLBACK_NOT_REGISTERED, "Nope"},
   };
   for (const Case &c : cases) {
     const std::string path = dir.write("bad.uir", c.text);

@@ -134,3 +134,14 @@ TEST_F(UiTabs, ChildPopupTakesInputOfItsOwn) {
 }
 
 }  // namespace
+
+TEST_F(UiTabs, ADimmedTabControlDimsItsPages) {
+  const int p = load_all();
+  const int first = page(p, 0);
+  ASSERT_EQ(SetCtrlAttribute(p, ALL_TAB, ATTR_DIMMED, 1), 0);
+  EXPECT_EQ(headless::click(first, 2), UIE_NOT_OPERABLE);
+  EXPECT_EQ(headless::select_tab(p, ALL_TAB, 1), UIE_NOT_OPERABLE);
+  EXPECT_FALSE(ui::model::accepts_input(first));
+  SetCtrlAttribute(p, ALL_TAB, ATTR_DIMMED, 0);
+  EXPECT_EQ(headless::click(first, 2), 0);
+}

@@ -360,11 +360,23 @@ TEST_F(UiValues, PanelAttributes) {
   EXPECT_EQ(SetPanelAttribute(p + 999, ATTR_TOP, 5), UIE_PANEL_INVALID);
   int i = 0;
   EXPECT_EQ(GetPanelAttribute(p, ATTR_TITLE, &i), UIE_TYPE_MISMATCH);
-  // A page's size follows its tab control.
-  EXPECT_EQ(SetPanelAttribute(page(p, 0), ATTR_WIDTH, 5), UIE_ATTR_NOT_VALID);
+  // A page's size follows its tab control: a size asked for is taken without effect.
+  int page_height = 0, height_after = 0;
+  GetPanelAttribute(page(p, 0), ATTR_HEIGHT, &page_height);
+  EXPECT_EQ(SetPanelAttribute(page(p, 0), ATTR_HEIGHT, 340), 0);
+  EXPECT_EQ(SetPanelAttribute(page(p, 0), ATTR_WIDTH, 5), 0);
+  GetPanelAttribute(page(p, 0), ATTR_HEIGHT, &height_after);
+  EXPECT_EQ(height_after, page_height);
+  EXPECT_EQ(SetPanelAttribute(page(p, 0), ATTR_HEIGHT, -1), UIE_VALUE_INVALID);
+  EXPECT_EQ(SetPanelAttribute(page(p, 0), ATTR_TOP, 5), UIE_ATTR_NOT_VALID);
+  // Centred, also by the value written as the unsigned 0x80000000.
   EXPECT_EQ(SetPanelAttribute(p, ATTR_TOP, VAL_AUTO_CENTER), 0);
   GetPanelAttribute(p, ATTR_TOP, &i);
   EXPECT_EQ(i, (1080 - 400) / 2);
+  EXPECT_EQ(SetPanelAttribute(p, ATTR_LEFT, 0x80000000), 0);
+  GetPanelAttribute(p, ATTR_LEFT, &i);
+  EXPECT_EQ(i, (1920 - 500) / 2);
+  EXPECT_EQ(SetPanelAttribute(p, ATTR_LEFT, 0x80000001LL), UIE_VALUE_INVALID);
 }
 
 TEST_F(UiValues, ScalingContentsOnResize) {

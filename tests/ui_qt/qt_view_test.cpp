@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -206,7 +208,7 @@ TEST_F(QtView, ClickOnTheSwitchBecomesTheModelsEvents) {
   headless::clear_events();
   // Where the pointer is: the spin box's entry field.
   QTest::mouseClick(qt::control_widget(p, ALL_GAIN)->findChild<QLineEdit *>(), Qt::RightButton);
-  EXPECT_EQ(kinds(p, ALL_GAIN), (std::vector<int>{EVENT_RIGHT_CLICK}));
+  EXPECT_EQ(kinds(p, ALL_GAIN), (std::vector<int>{EVENT_GOT_FOCUS, EVENT_RIGHT_CLICK}));
 
   // A dimmed control's widget takes nothing to the model.
   SetCtrlAttribute(p, ALL_POWER, ATTR_DIMMED, 1);
@@ -301,6 +303,131 @@ TEST_F(QtView, ChoicesTabsCloseAndDrops) {
   EXPECT_EQ(dropped, (std::vector<std::string>{"/tmp/run1.set"}));
 }
 
+TEST_F(QtView, AControlThatChangesItsKindGetsNewWidgets) {
+  const int p = load_all();
+  ASSERT_NE(widget<QLineEdit>(p, ALL_NAME), nullptr);
+  ASSERT_EQ(NewPathCtrl(p, ALL_NAME, 4, 1), 0);
+  auto *path = widget<QComboBox>(p, ALL_NAME);
+  ASSERT_NE(path, nullptr);
+  EXPECT_TRUE(path->isEditable());
+  EXPECT_EQ(path->geometry(), QRect(20, 160, 150, 22));
+  EXPECT_EQ(SetPathCtrlAttribute(p, ALL_NAME, ATTR_PATH_CTRL_MAX_HISTORY, 32), 0);
+  EXPECT_EQ(SetCtrlVal(p, ALL_NAME, "/data/trq/"), 0);
+  EXPECT_EQ(AddItemToPathCtrlHistory(p, ALL_NAME, "/data/old/"), 0);
+  EXPECT_EQ(path->currentText(), "/data/trq/");
+  EXPECT_EQ(path->count(), 1);
+  ASSERT_NE(qt::label_widget(p, ALL_NAME), nullptr);
+  EXPECT_EQ(qt::label_widget(p, ALL_NAME)->text(), "Name");
+  // The operator's choice from the history reaches the model.
+  path->activated(0);
+  std::string text;
+  GetCtrlVal(p, ALL_NAME, &text);
+  EXPECT_EQ(text, "/data/old/");
+}
+
+TEST_F(QtView, QtsOwnContextMenusStayShut) {
+  const int p = load_all();
+  std::vector<QWidget *> targets;
+  for (int c : {ALL_GAIN, ALL_COUNT, ALL_NAME, ALL_CONTENTS, ALL_DIR}) {
+    targets.push_back(qt::control_widget(p, c));
+    for (QWidget *child : qt::control_widget(p, c)->findChildren<QWidget *>()) targets.push_back(child);
+  }
+  int opened = 0;
+  for (QWidget *w : targets) {
+    // A menu Qt opened would run its own loop; this closes it and counts it.
+    QTimer::singleShot(0, [&] {
+      if (QWidget *menu = QApplication::activePopupWidget()) {
+        ++opened;
+        menu->close();
+      }
+    });
+    QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(4, 4), w->mapToGlobal(QPoint(4, 4)));
+    QApplication::sendEvent(w, &e);
+    QCoreApplication::processEvents();
+  }
+  EXPECT_EQ(opened, 0);
+}
+
+TEST_F(QtView, FilesDroppedOnAControlGoToThePanel) {
+  const int p = load_all();
+  EnableDragAndDrop(p);
+  // Qt hands a drop to the nearest widget under the pointer that takes drops.
+  auto target = [](QWidget *w) {
+    while (w != nullptr && !w->isWindow() && !w->acceptDrops()) w = w->parentWidget();
+    return w;
+  };
+  const ui::model::Panel *panel = ui::model::find_panel(p);
+  for (const ui::model::Control &c : panel->controls) {
+    QWidget *body = qt::control_widget(p, c.id);
+    if (body == nullptr || c.kind == ui::model::Kind::tab) continue;
+    EXPECT_EQ(target(body), qt::panel_widget(p)) << "control " << c.id;
+    for (QWidget *child : body->findChildren<QWidget *>()) {
+      // A combo box's list is a popup window of its own.
+      if (child->window() != qt::panel_widget(p)) continue;
+      EXPECT_EQ(target(child), qt::panel_widget(p)) << "control " << c.id << " " << child->metaObject()->className();
+    }
+  }
+}
+
+TEST_F(QtView, SwitchesShowTheirColourAlsoAtRest) {
+  const int p = load_all();
+  const int toggle = NewCtrl(p, CTRL_TOGGLE, 0, "", 400, 20, 24, 60);
+  const int momentary = NewCtrl(p, CTRL_TOGGLE, 0, "", 400, 100, 24, 60);
+  SetCtrlAttribute(p, toggle, ATTR_ON_COLOR, 0x00C000);
+  SetCtrlAttribute(p, momentary, ATTR_ON_COLOR, 0xFF8000);
+  auto picture = [&](int c) { return qt::control_widget(p, c)->grab().toImage(); };
+  EXPECT_NE(picture(toggle), picture(momentary));
+  EXPECT_NE(qt::switch_colour(p, toggle), qt::switch_colour(p, momentary));
+  SetCtrlAttribute(p, momentary, ATTR_ON_COLOR, 0x00C000);
+  EXPECT_EQ(picture(toggle), picture(momentary));
+  // Off is still told from on.
+  SetCtrlVal(p, momentary, 1);
+  EXPECT_NE(picture(toggle), picture(momentary));
+  EXPECT_EQ(qt::switch_colour(p, momentary), QColor(0, 0xC0, 0));
+}
+
+TEST_F(QtView, ClickBesideTheControlsGoesToThePanel) {
+  const int p = load_all();
+  QTest::mouseClick(qt::panel_content(p), Qt::LeftButton, Qt::NoModifier, QPoint(300, 10));
+  EXPECT_EQ(kinds(p, 0), (std::vector<int>{EVENT_LEFT_CLICK, EVENT_LEFT_CLICK_UP}));
+  ASSERT_FALSE(headless::events().empty());
+  EXPECT_EQ(headless::events().front().data1, 10);
+  EXPECT_EQ(headless::events().front().data2, 300);
+}
+
+TEST_F(QtView, ContextBarsAreNotShownInThePanel) {
+  const int p = LoadPanel(0, resource().c_str(), 4);
+  ASSERT_GT(p, 0) << ui::last_error_detail();
+  DisplayPanel(p);
+  auto *bar = qt::panel_widget(p)->findChild<QMenuBar *>();
+  ASSERT_NE(bar, nullptr);
+  ASSERT_EQ(bar->actions().size(), 2);
+  EXPECT_EQ(bar->actions()[0]->text(), "File");
+  ASSERT_GT(LoadMenuBar(p, resource().c_str(), 2), 0);
+  ASSERT_GT(LoadMenuBar(p, resource().c_str(), 3), 0);
+  bar = qt::panel_widget(p)->findChild<QMenuBar *>();
+  ASSERT_NE(bar, nullptr);
+  ASSERT_EQ(bar->actions().size(), 2);
+  EXPECT_EQ(bar->actions()[0]->text(), "File");
+}
+
+TEST_F(QtView, AClickOnTheChosenListRowChoosesItAgain) {
+  const int p = load_all();
+  auto *list = widget<QListWidget>(p, ALL_RECENT);
+  ASSERT_GE(list->count(), 2);
+  auto click_row = [&](int row) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualItemRect(list->item(row)).center());
+  };
+  click_row(1);
+  click_row(1);
+  const std::vector<int> ks = kinds(p, ALL_RECENT);
+  EXPECT_EQ(std::count(ks.begin(), ks.end(), EVENT_COMMIT), 2);
+  EXPECT_EQ(std::count(ks.begin(), ks.end(), EVENT_VAL_CHANGED), 2);
+  int index = -1;
+  GetCtrlIndex(p, ALL_RECENT, &index);
+  EXPECT_EQ(index, 1);
+}
+
 TEST_F(QtView, ChildPopupBecomesAModalWindow) {
   const int main = load_all();
   const int popup = LoadPanel(main, resource().c_str(), PNL_POPUP);
@@ -319,6 +446,24 @@ TEST_F(QtView, ChildPopupBecomesAModalWindow) {
   RemovePopup(0);
   EXPECT_FALSE(w->isWindow());
   EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(QtView, CloseBoxOfAChildPopupCommitsItsCloseControl) {
+  const int main = load_all();
+  const int popup = LoadPanel(main, resource().c_str(), PNL_POPUP);
+  ASSERT_EQ(InstallPopup(popup), 0);
+  int p = 0, c = 0;
+  QTimer::singleShot(0, [&] { qt::panel_widget(popup)->close(); });
+  EXPECT_EQ(GetUserEvent(1, &p, &c), EVENT_COMMIT);
+  EXPECT_EQ(p, popup);
+  EXPECT_EQ(c, POPUP_CANCEL);  // the resource's close control
+  // Chosen at run time (attribute 592), as a dialog that shows a leave button does.
+  ASSERT_EQ(SetPanelAttribute(popup, ATTR_CLOSE_CTRL, POPUP_QUIT), 0);
+  QTimer::singleShot(0, [&] { qt::panel_widget(popup)->close(); });
+  EXPECT_EQ(GetUserEvent(1, &p, &c), EVENT_COMMIT);
+  EXPECT_EQ(c, POPUP_QUIT);
+  EXPECT_TRUE(qt::panel_widget(popup)->isVisible());  // the program removes it
+  RemovePopup(0);
 }
 
 TEST_F(QtView, LoopRunsOnQtAndMessageBoxesBlock) {

@@ -1,6 +1,8 @@
 // Renders one panel of a resource file with the Qt view into a PNG (the
 // whole window, with its menu bar), so a person can look at a layout:
-//   ui_render RESOURCE PANEL OUT.png [--menubar N] [--tab CONTROL INDEX]
+//   ui_render RESOURCE PANEL OUT.png [--menubar N] [--page CONTROL PANEL]... [--tab CONTROL INDEX]
+// --page inserts another panel of the file as a page of a tab control, as a
+// program does at run time.
 // Every callback the resource names is bound to one that does nothing.
 #include <cstdio>
 #include <cstdlib>
@@ -41,15 +43,20 @@ void collect(const nlohmann::json &j, const std::string &where, std::set<std::st
 
 int main(int argc, char **argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: %s RESOURCE PANEL OUT.png [--menubar N] [--tab CONTROL INDEX]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s RESOURCE PANEL OUT.png [--menubar N] [--page CONTROL PANEL]... [--tab CONTROL INDEX]\n", argv[0]);
     return 2;
   }
   const char *file = argv[1];
   const int panel_id = std::atoi(argv[2]);
   const char *out = argv[3];
   int menubar_id = 0, tab_ctrl = 0, tab_index = 0;
+  std::vector<std::pair<int, int>> pages;  // tab control, panel
   for (int i = 4; i < argc; ++i) {
     if (std::strcmp(argv[i], "--menubar") == 0 && i + 1 < argc) menubar_id = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--page") == 0 && i + 2 < argc) {
+      const int control = std::atoi(argv[++i]);
+      pages.emplace_back(control, std::atoi(argv[++i]));
+    }
     else if (std::strcmp(argv[i], "--tab") == 0 && i + 2 < argc) {
       tab_ctrl = std::atoi(argv[++i]);
       tab_index = std::atoi(argv[++i]);
@@ -82,6 +89,12 @@ int main(int argc, char **argv) {
   }
   if (menubar_id > 0 && LoadMenuBar(p, file, menubar_id) < 0)
     std::fprintf(stderr, "menu bar: %s\n", platform::ui::last_error_detail().c_str());
+  for (const auto &[control, id] : pages) {
+    const int loaded = LoadPanel(p, file, id);
+    if (loaded < 0 || InsertPanelAsTabPage(p, control, -1, loaded) < 0)
+      std::fprintf(stderr, "page %d: %s\n", id, platform::ui::last_error_detail().c_str());
+    if (loaded > 0) DiscardPanel(loaded);
+  }
   if (tab_ctrl > 0) SetActiveTabPage(p, tab_ctrl, tab_index);
   SetPanelAttribute(p, ATTR_TOP, 20);
   SetPanelAttribute(p, ATTR_LEFT, 20);
