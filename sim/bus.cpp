@@ -152,6 +152,27 @@ struct Section {
   std::map<std::string, std::string> keys;
 };
 
+// Makes the 8-bit sum of the block 0x55 with its last byte.
+void set_check_byte(std::vector<uint8_t> &block) {
+  uint8_t sum = 0;
+  for (std::size_t i = 0; i + 1 < block.size(); ++i) sum = static_cast<uint8_t>(sum + block[i]);
+  block.back() = static_cast<uint8_t>(0x55 - sum);
+}
+
+// The EEPROM of a module out of production: adjust block (name, serial number,
+// date, 16 bytes each) at 0, the four gain limits at 100, each with its check byte.
+void load_adjust_data(KmvModule &m, const std::string &name, const std::string &module_serial, uint8_t limit) {
+  std::vector<uint8_t> block(49, 0);
+  name.copy(reinterpret_cast<char *>(block.data()), 15);
+  module_serial.copy(reinterpret_cast<char *>(block.data() + 16), 15);
+  std::string("01.01.2024").copy(reinterpret_cast<char *>(block.data() + 32), 15);
+  set_check_byte(block);
+  m.load_eeprom(0, block);
+  std::vector<uint8_t> limits{limit, limit, limit, limit, 0};
+  set_check_byte(limits);
+  m.load_eeprom(100, limits);
+}
+
 bool apply(Bus &bus, const Section &sec, std::string *error) {
   const auto get = [&](const char *k, const std::string &def) {
     auto it = sec.keys.find(k);
@@ -186,6 +207,15 @@ bool apply(Bus &bus, const Section &sec, std::string *error) {
       unsigned long p = 0;
       if (!number(key.c_str(), 0xFFFF, &p)) return false;
       m.set_input_pins(r, static_cast<uint16_t>(p));
+    }
+    if (auto it = sec.keys.find("name"); it != sec.keys.end()) {
+      unsigned long limit = 0;
+      if (!number("gain_limit", 100, &limit)) return false;
+      if (limit > 100) {
+        *error = "line " + std::to_string(sec.line) + ": gain_limit is a percentage";
+        return false;
+      }
+      load_adjust_data(m, it->second, get("module_serial", serial), static_cast<uint8_t>(limit));
     }
   } else if (sec.kind == "board") {
     BoardOptions o;
@@ -222,9 +252,9 @@ bool load_description(Bus &bus, const std::string &path, std::string *error) {
     *error = "cannot read " + path;
     return false;
   }
-  static const char *const known[] = {"serial", "number", "description", "type", "held_elsewhere",
-                                      "pins0",  "pins1",  "pins2",       "pins3",
-                                      "wiring", "board_id", "com_port"};
+  static const char *const known[] = {"serial", "number",   "description", "type",          "held_elsewhere",
+                                      "pins0",  "pins1",    "pins2",       "pins3",         "wiring",
+                                      "board_id", "com_port", "name",      "module_serial", "gain_limit"};
   std::vector<Section> sections;
   std::string line;
   int lineno = 0;

@@ -93,6 +93,9 @@ class Bus {
 //   number = 1                                description = FT232R USB UART
 //   description = UM232H Q&V5                 type = 5
 //   pins1 = 0x000F      input pins of register 1 (also pins0, pins2, pins3)
+//   name = KMV-USB-1    an EEPROM as production leaves it: adjust block with
+//   module_serial = KM0001   this name and serial number (default: serial),
+//   gain_limit = 100         gain limits of all four connectors in percent
 //   held_elsewhere = 0
 //   [board]             a board behind an FTDI chip
 //   serial = SDB00001
