@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/kmv_io_files.h"
@@ -222,6 +223,10 @@ int start_up(int argc, char *argv[]) {
     pdata_dir[n] = '/';
     pdata_dir[n + 1] = '\0';
   }
+  // A data directory removed since it was registered is made again, so the
+  // automatic setup file and the error reports have their place.
+  std::error_code ignored;
+  std::filesystem::create_directories(pdata_dir, ignored);
 
   const bool from_switch = auto_set_file[0] != '\0';
   char start_file[FILE_PATH_SIZE];

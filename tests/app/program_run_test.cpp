@@ -500,3 +500,32 @@ TEST_F(Program, PanelsThatCannotBeLoaded) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bus the run command starts on: both modules start in hardware mode.
+TEST_F(Program, TheRunCommandsSimulatedBusHoldsTwoWorkingModules) {
+  std::string why;
+  ASSERT_TRUE(sim::load_description(bus(), testsupport::source_path("resources/two_kmvusb.sim"), &why)) << why;
+  later([] {
+    EXPECT_EQ(hardware, 1);
+    EXPECT_EQ(no_of_active_kmv, 2);
+    EXPECT_STREQ(module_type_txt[0], "KMV-USB");
+    EXPECT_EQ(text(trq_adjust_panel, EEP_SERIAL_A + EEP_COLUMN_B), "SN0002");
+    quit_on_request();
+  });
+  EXPECT_EQ(run({"-info", "-silent", "-f" + testsupport::source_path("resources/kmvusb_two.ini")}), 0);
+  EXPECT_EQ(run_log(), "");
+}
+
+// A data directory removed since it was registered is made again.
+TEST_F(Program, AMissingDataDirectoryIsMadeAgain) {
+  later([] { quit_on_request(); });
+  EXPECT_EQ(run({"-s1", "-m1", "-info", "-silent"}), 0);
+  fs::remove_all(data_file(""));
+  later([] { quit_on_request(); });
+  EXPECT_EQ(run({"-s1", "-m1", "-info", "-silent"}), 0);
+  EXPECT_TRUE(fs::exists(data_file("trq_auto.set")));
+}
+
+}  // namespace
