@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "app/kmv_io_files.h"
@@ -36,13 +37,13 @@ short in_use[4] = {};
 char module_type_txt[4][20] = {};
 int hard_possible = 0;
 short no_of_ok_kmv = 0;
+int info_switch = 0;
+int reg_switch = 0;
 
 namespace {
 
 char error_dat_path[FILE_PATH_SIZE] = "";
 char error_out_path[FILE_PATH_SIZE] = "";
-int info_switch = 0;  // -info: no interactive start-up dialog
-int reg_switch = 0;   // -reg: the registration rewrites every entry
 
 bool join(char *out, const char *a, const char *b) {
   return std::snprintf(out, FILE_PATH_SIZE, "%s%s", a, b) < static_cast<int>(FILE_PATH_SIZE);
@@ -167,9 +168,7 @@ void shutdown(void) {
   kmvusb_cleanup();
 }
 
-namespace {
-
-void reset_start_values() {
+void set_start_values(void) {
   qv_app_type = QV_APP_TRQ;
   qv_production = 0;
   server = 1;
@@ -191,6 +190,8 @@ void reset_start_values() {
   error_dat = error_dat_path;
   error_out = error_out_path;
 }
+
+namespace {
 
 // The run up to the main window; 0 when the window may start.
 int start_up(int argc, char *argv[]) {
@@ -223,6 +224,10 @@ int start_up(int argc, char *argv[]) {
     pdata_dir[n] = '/';
     pdata_dir[n + 1] = '\0';
   }
+  // A data directory removed since it was registered is made again, so the
+  // automatic setup file and the error reports have their place.
+  std::error_code ignored;
+  std::filesystem::create_directories(pdata_dir, ignored);
 
   const bool from_switch = auto_set_file[0] != '\0';
   char start_file[FILE_PATH_SIZE];
@@ -293,7 +298,7 @@ void set_data_dir_files(void) {
 }
 
 int trq_main(int argc, char *argv[]) {
-  reset_start_values();
+  set_start_values();
   int result = start_up(argc, argv);
   if (result == 0 && platform::ui::quit_signal() == 0) {
     client_active = 0;

@@ -23,6 +23,11 @@ extern short in_use[4];
 extern char module_type_txt[4][20];  // display name of each module slot
 extern int hard_possible;            // hardware mode and at least one module found
 extern short no_of_ok_kmv;
+extern int info_switch;  // -info: no interactive start-up dialog
+extern int reg_switch;   // -reg: the registration rewrites every entry
+
+// The start values of the run's globals (before the command line is read).
+void set_start_values(void);
 
 // Results of reading the command line: 0, or -1 after a message on standard
 // error when a file name does not fit its buffer.

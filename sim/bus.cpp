@@ -152,27 +152,6 @@ struct Section {
   std::map<std::string, std::string> keys;
 };
 
-// Makes the 8-bit sum of the block 0x55 with its last byte.
-void set_check_byte(std::vector<uint8_t> &block) {
-  uint8_t sum = 0;
-  for (std::size_t i = 0; i + 1 < block.size(); ++i) sum = static_cast<uint8_t>(sum + block[i]);
-  block.back() = static_cast<uint8_t>(0x55 - sum);
-}
-
-// The EEPROM of a module out of production: adjust block (name, serial number,
-// date, 16 bytes each) at 0, the four gain limits at 100, each with its check byte.
-void load_adjust_data(KmvModule &m, const std::string &name, const std::string &module_serial, uint8_t limit) {
-  std::vector<uint8_t> block(49, 0);
-  name.copy(reinterpret_cast<char *>(block.data()), 15);
-  module_serial.copy(reinterpret_cast<char *>(block.data() + 16), 15);
-  std::string("01.01.2024").copy(reinterpret_cast<char *>(block.data() + 32), 15);
-  set_check_byte(block);
-  m.load_eeprom(0, block);
-  std::vector<uint8_t> limits{limit, limit, limit, limit, 0};
-  set_check_byte(limits);
-  m.load_eeprom(100, limits);
-}
-
 bool apply(Bus &bus, const Section &sec, std::string *error) {
   const auto get = [&](const char *k, const std::string &def) {
     auto it = sec.keys.find(k);
@@ -202,20 +181,30 @@ bool apply(Bus &bus, const Section &sec, std::string *error) {
     if (!number("number", 1, &n)) return false;
     o.number = static_cast<uint16_t>(n);
     KmvModule &m = bus.add_module(serial, o);
+    // With a name the module's EEPROM holds a valid adjust block (name, serial
+    // number, date) and gain limits of 100 %, as a module from production does.
+    if (const std::string name = get("name", ""); !name.empty()) {
+      const auto checked = [](std::vector<uint8_t> block) {
+        uint8_t sum = 0;
+        for (size_t i = 0; i + 1 < block.size(); ++i) sum = static_cast<uint8_t>(sum + block[i]);
+        block.back() = static_cast<uint8_t>(0x55 - sum);
+        return block;
+      };
+      std::vector<uint8_t> adjust(49, 0);
+      const auto put = [&](const std::string &text, size_t at) {
+        std::copy_n(text.begin(), std::min<size_t>(text.size(), 15), adjust.begin() + static_cast<long>(at));
+      };
+      put(name, 0);
+      put(get("module_serial", serial), 16);
+      put(get("date", "01.01.2024"), 32);
+      m.load_eeprom(0, checked(adjust));
+      m.load_eeprom(100, checked({100, 100, 100, 100, 0}));
+    }
     for (int r = 0; r < 4; ++r) {
       const std::string key = "pins" + std::to_string(r);
       unsigned long p = 0;
       if (!number(key.c_str(), 0xFFFF, &p)) return false;
       m.set_input_pins(r, static_cast<uint16_t>(p));
-    }
-    if (auto it = sec.keys.find("name"); it != sec.keys.end()) {
-      unsigned long limit = 0;
-      if (!number("gain_limit", 100, &limit)) return false;
-      if (limit > 100) {
-        *error = "line " + std::to_string(sec.line) + ": gain_limit is a percentage";
-        return false;
-      }
-      load_adjust_data(m, it->second, get("module_serial", serial), static_cast<uint8_t>(limit));
     }
   } else if (sec.kind == "board") {
     BoardOptions o;
@@ -252,9 +241,9 @@ bool load_description(Bus &bus, const std::string &path, std::string *error) {
     *error = "cannot read " + path;
     return false;
   }
-  static const char *const known[] = {"serial", "number",   "description", "type",          "held_elsewhere",
-                                      "pins0",  "pins1",    "pins2",       "pins3",         "wiring",
-                                      "board_id", "com_port", "name",      "module_serial", "gain_limit"};
+  static const char *const known[] = {"serial", "number", "description", "type", "held_elsewhere",
+                                      "pins0",  "pins1",  "pins2",       "pins3",
+                                      "wiring", "board_id", "com_port", "name", "module_serial", "date"};
   std::vector<Section> sections;
   std::string line;
   int lineno = 0;

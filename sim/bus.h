@@ -93,10 +93,10 @@ class Bus {
 //   number = 1                                description = FT232R USB UART
 //   description = UM232H Q&V5                 type = 5
 //   pins1 = 0x000F      input pins of register 1 (also pins0, pins2, pins3)
-//   name = KMV-USB-1    an EEPROM as production leaves it: adjust block with
-//   module_serial = KM0001   this name and serial number (default: serial),
-//   gain_limit = 100         gain limits of all four connectors in percent
 //   held_elsewhere = 0
+//   name = KMV-USB-1    a valid adjust block in the module's EEPROM with this
+//                       name, module_serial (default: serial) and date, and
+//                       gain limits of 100 %; without it the EEPROM is blank
 //   [board]             a board behind an FTDI chip
 //   serial = SDB00001
 //   wiring = command    command strings (FT245R, DLP-245SY) or bitbang (UM232H)

@@ -75,15 +75,11 @@ class RemoteProgram : public apptest::AppFixture {
     AppFixture::TearDown();
   }
 
-  // Two simulated modules with their adjust data, named by a description
-  // file; the switch for an ini file that makes both take part.
+  // The run command's two simulated modules with their adjust data, and the
+  // switch for its ini file that makes both take part.
   std::string use_simulated_modules() {
-    env_["QV_D2XX"] = run_.write("two.sim",
-                                 "[module]\nserial = KMV00001\nnumber = 1\nname = KMV-USB-1\n"
-                                 "[module]\nserial = KMV00002\nnumber = 2\nname = KMV-USB-2\n");
-    return "-f" + run_.write("two.ini",
-                             "; KMVUSB\n[KMVUSB_BASE]\nSIMULATION_USB = 0\n"
-                             "[KMVUSB_MODULE1]\nKMVUSB_ACTIVE = 1\n[KMVUSB_MODULE2]\nKMVUSB_ACTIVE = 1\n");
+    env_["QV_D2XX"] = testsupport::source_path("resources/two_kmvusb.sim");
+    return "-f" + testsupport::source_path("resources/kmvusb_two.ini");
   }
 
   // A setup file of this process's emulated modules holding kSettings.

@@ -346,7 +346,7 @@ TEST(SimDescription, ANamedModuleHasItsAdjustData) {
   const std::string path = dir.write("bus.sim",
                                      "[module]\nserial = KMV00001\nname = KMV-USB-1\n"
                                      "[module]\nserial = KMV00002\nname = KMV-USB-2\nmodule_serial = KM0002\n"
-                                     "gain_limit = 80\n"
+                                     "date = 12.03.2024\n"
                                      "[module]\nserial = KMV00003\n");
   sim::Bus bus;
   std::string why;
@@ -363,7 +363,7 @@ TEST(SimDescription, ANamedModuleHasItsAdjustData) {
   EXPECT_EQ(text("KMV00001", 16), "KMV00001");
   EXPECT_EQ(bus.module("KMV00001")->eeprom()[100], 100);
   EXPECT_EQ(text("KMV00002", 16), "KM0002");
-  EXPECT_EQ(bus.module("KMV00002")->eeprom()[103], 80);
+  EXPECT_EQ(text("KMV00002", 32), "12.03.2024");
   for (const char *serial : {"KMV00001", "KMV00002"}) {
     EXPECT_EQ(block_sum(serial, 0, 49), 0x55) << serial;
     EXPECT_EQ(block_sum(serial, 100, 5), 0x55) << serial;
@@ -399,7 +399,6 @@ TEST(SimDescription, BadFilesAreRefusedWithAReason) {
       "[printer]\n",                            // unknown section
       "[module]\nnumber = 1\n",                 // no serial
       "[module]\nserial = A\nnumber = x1\n",    // not a number
-      "[module]\nserial = A\nname = M\ngain_limit = 101\n",  // not a percentage
   };
   for (const char *text : bad) {
     sim::Bus bus;
