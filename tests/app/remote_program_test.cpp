@@ -202,6 +202,8 @@ TEST_F(RemoteProgram, LoadThenQuitSavesTheLoadedValuesOnEmulatedModules) {
   EXPECT_EQ(quit.status, 0) << quit.output;
   EXPECT_EQ(finish(), 0) << program_output();
   EXPECT_EQ(differences(auto_set()), "") << program_output();
+  EXPECT_FALSE(std::filesystem::exists(run_.file("rt/qv-dde/kmv-usb.sock")));  // released at shut-down
+  EXPECT_EQ(remote({"quit"}).status, 3);  // no program runs
 }
 
 TEST_F(RemoteProgram, LoadThenQuitSavesTheLoadedValuesOnSimulatedModules) {
