@@ -237,6 +237,23 @@ TEST_F(RemoteProgram, TheProgramsOwnClientLoadsAndQuits) {
   EXPECT_EQ(differences(auto_set()), "") << program_output();
 }
 
+// The same on a conversation handle of the caller's.
+TEST_F(RemoteProgram, TheClientOnTheCallersHandleQuitsTheProgram) {
+  start({"-s1", "-m2"});
+  EXPECT_EQ(ActivateClientID("KMV-USB", nullptr), DDE_ERR_BAD_ARGUMENT);
+  int handle = -1;
+  ASSERT_EQ(ActivateClientID("KMV-USB", &handle), 0);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(dde_handle, -1);  // the shared conversation stays free
+  EXPECT_EQ(DeactivateClientID(&handle), 0);
+  EXPECT_EQ(handle, -1);
+  EXPECT_EQ(DeactivateClientID(&handle), 0);  // none open: nothing to do
+  ASSERT_EQ(ActivateClientID("KMV-USB", &handle), 0);
+  EXPECT_EQ(DeactivateAndQuitClientID(&handle), 0);
+  EXPECT_EQ(handle, -1);
+  EXPECT_EQ(finish(), 0) << program_output();
+}
+
 // Requests the program refuses or ignores leave it running with its values.
 TEST_F(RemoteProgram, WhatTheProgramIgnoresLeavesItRunning) {
   std::string file = setup_file("beam.set");
