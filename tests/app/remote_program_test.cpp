@@ -106,6 +106,19 @@ class RemoteProgram : public apptest::AppFixture {
     return out;
   }
 
+  // Starts the program, has trq_remote load a setup file into it and quit it;
+  // it ends with 0, and its trq_auto.set holds the file's values.
+  void load_and_quit(const std::vector<std::string> &args) {
+    const std::string file = setup_file("beam.set");
+    start(args);
+    const Outcome load = remote({"load", file});
+    EXPECT_EQ(load.status, 0) << load.output;
+    const Outcome quit = remote({"quit"});
+    EXPECT_EQ(quit.status, 0) << quit.output;
+    EXPECT_EQ(finish(), 0) << program_output();
+    EXPECT_EQ(differences(auto_set()), "") << program_output();
+  }
+
   std::string auto_set() const { return run_.file("data/qv/trq/trq_auto.set"); }
 
   // Starts the program and waits until its service is there.
@@ -194,28 +207,13 @@ class RemoteProgram : public apptest::AppFixture {
 };
 
 TEST_F(RemoteProgram, LoadThenQuitSavesTheLoadedValuesOnEmulatedModules) {
-  const std::string file = setup_file("beam.set");
-  start({"-s1", "-m2"});
-  const Outcome load = remote({"load", file});
-  EXPECT_EQ(load.status, 0) << load.output;
-  const Outcome quit = remote({"quit"});
-  EXPECT_EQ(quit.status, 0) << quit.output;
-  EXPECT_EQ(finish(), 0) << program_output();
-  EXPECT_EQ(differences(auto_set()), "") << program_output();
+  load_and_quit({"-s1", "-m2"});
   EXPECT_FALSE(std::filesystem::exists(run_.file("rt/qv-dde/kmv-usb.sock")));  // released at shut-down
   EXPECT_EQ(remote({"quit"}).status, 3);  // no program runs
 }
 
 TEST_F(RemoteProgram, LoadThenQuitSavesTheLoadedValuesOnSimulatedModules) {
-  const std::string ini = use_simulated_modules();
-  const std::string file = setup_file("beam.set");
-  start({ini});
-  const Outcome load = remote({"load", file});
-  EXPECT_EQ(load.status, 0) << load.output;
-  const Outcome quit = remote({"quit"});
-  EXPECT_EQ(quit.status, 0) << quit.output;
-  EXPECT_EQ(finish(), 0) << program_output();
-  EXPECT_EQ(differences(auto_set()), "") << program_output();
+  load_and_quit({use_simulated_modules()});
 }
 
 // The client half of the remote control against the program's server.
