@@ -27,8 +27,6 @@ char *status_text = nullptr;
 PanelAttrEntry pnldata[1] = {};
 int trq_expanded_height = 0;
 
-int kmvusb_info_dialog(void);
-
 namespace {
 
 const char *const kPanelNames[] = {"Main", "Adjust"};

@@ -311,5 +311,6 @@ int trq_main(int argc, char *argv[]) {
   }
   SetSystemAttribute(ATTR_SYSTEM_1420, 0);
   shutdown();
+  delete_module_parameter_sets();
   return result;
 }

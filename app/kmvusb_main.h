@@ -42,6 +42,8 @@ void set_data_dir_files(void);
 int kmvusb_info(int about, int interactive);
 void init_kmvusb_info(int panel, int first, int about, short mode);
 void get_kmv_module_type_txt(int module);
+// The start-up dialog's panel (0 before it was loaded); the window makes it its "Info" page.
+int kmvusb_info_dialog(void);
 
 // ---- main window --------------------------------------------------------------------
 extern int done;            // 1 once the quit was confirmed
