@@ -41,29 +41,6 @@ int16_t fail(int16_t code) {
 
 bool emulation_word(int16_t word) { return word != KMV_MODE_HARDWARE; }
 
-// A section description whose rows are released with it.
-class Section {
- public:
-  Section(const char *pattern, int n, const char *const names[]) {
-    std::snprintf(pattern_, sizeof pattern_, "%s", pattern);
-    section_.pattern = pattern_;
-    ok_ = create_parset(&section_, n, names) == 0;
-  }
-  ~Section() { std::free(section_.keywords); }
-  Section(const Section &) = delete;
-  Section &operator=(const Section &) = delete;
-  bool ok() const { return ok_; }
-  ParFileSection *get() { return &section_; }
-  void rename(int row, const char *name) {
-    platform::copy_bounded(section_.keywords[row].name, sizeof section_.keywords[row].name, name);
-  }
-
- private:
-  char pattern_[32] = {};
-  ParFileSection section_{0, nullptr, nullptr};
-  bool ok_ = false;
-};
-
 void zero_slot(int m) {
   kmvusb_mod[m] = kEmptySlot;
   kmvusb[m] = KMVUSBParameters{};
@@ -91,7 +68,7 @@ void set_defaults(int m) {
 void read_module_section(FILE *f, int m) {
   char pattern[24];
   std::snprintf(pattern, sizeof pattern, "KMVUSB_MODULE%d", m + 1);
-  Section sec(pattern, kKeys, kModuleKeys);
+  KMVIniSection sec(pattern, kKeys, kModuleKeys);
   if (!sec.ok()) return;
   const int32_t pos = get_section_pos(f, sec.get());
   if (pos < 0) return;
@@ -139,7 +116,7 @@ int16_t read_ini(const char *path) {
   if (valid != 0) return static_cast<int16_t>(valid);
   FILE *f = std::fopen(path, "rb");
   if (f == nullptr) return fail(KMV_OPEN_FILE);
-  Section base("KMVUSB_BASE", 1, kBaseKeys);
+  KMVIniSection base("KMVUSB_BASE", 1, kBaseKeys);
   const int32_t pos = base.ok() ? get_section_pos(f, base.get()) : -1;
   if (pos < 0) {
     std::fclose(f);

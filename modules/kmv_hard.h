@@ -5,6 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "pci/p9050_qv.h"
+#include "pci/wd_types.h"
+#include "support/Util_fun_parfile.h"
+
 // Reads the serial number of a started module (USB module or PCI card) into
 // text, a terminated text within size bytes. 0 on success, negative on
 // failure (text is then left empty).
@@ -19,9 +23,8 @@ extern KMVSerialReader kmv_serial_reader;
 
 // The USB reader: get_kmvusb_serial_number.
 int16_t kmvusb_serial_reader_eeprom(int16_t module, char *text, size_t size);
-// The card reader until the card EEPROM access exists: it reads nothing and
-// fails with KMV_EEPROM_READ.
-int16_t kmv_serial_reader_unavailable(int16_t module, char *text, size_t size);
+// The card reader: get_kmv_serial_number.
+int16_t kmv_serial_reader_eeprom(int16_t module, char *text, size_t size);
 
 // What the USB module calls use below them. Defaults: the transport
 // (FTDI_func.h) and the manager (qv_usb_fun.h); tests put fakes in.
@@ -65,3 +68,70 @@ int16_t kmvusb_apply_parameter(int16_t m, int16_t par_id, int16_t send, float va
 int16_t kmvusb_start_module(int16_t m);
 // Pointers kmvusb_data and kmvusb_priv_data to module m.
 void kmvusb_select(int16_t m);
+
+// ---- helpers shared by the USB and PCI files ---------------------------------
+
+// A float truncated toward zero to 16 bits as an unsigned value (-1 -> 65535),
+// saturating where the conversion would be undefined.
+uint16_t kmv_truncate_u16(float v);
+// A switch value: truncated, then clamped to 0..1.
+uint16_t kmv_switch_value(float v);
+// A DAC code: the product clamped as float to 0..4095, then rounded.
+uint16_t kmv_dac_code(double scaled);
+constexpr double kKmvDacScale = 4095.1;
+
+// A parameter-file section description whose rows are released with it.
+class KMVIniSection {
+ public:
+  KMVIniSection(const char *pattern, int n, const char *const names[]);
+  ~KMVIniSection();
+  KMVIniSection(const KMVIniSection &) = delete;
+  KMVIniSection &operator=(const KMVIniSection &) = delete;
+  bool ok() const { return ok_; }
+  ParFileSection *get() { return &section_; }
+  // Renames row `row` (the fallback key of the active flag).
+  void rename(int row, const char *name);
+
+ private:
+  char pattern_[32] = {};
+  ParFileSection section_{0, nullptr, nullptr};
+  bool ok_ = false;
+};
+
+// ---- PCI cards ----------------------------------------------------------------
+
+// Register access of the cards: the driver's port accessors once KMV_init has
+// installed them (they fail without a driver until then).
+typedef int (*KMVReadPortFun)(QVPort port);
+typedef WDStatus (*KMVWriteBytePortFun)(QVPort port, uint8_t value);
+typedef WDStatus (*KMVWriteWordPortFun)(QVPort port, uint16_t value);
+extern KMVReadPortFun rd_byte_fun;
+extern KMVReadPortFun rd_word_fun;
+extern KMVWriteBytePortFun wr_byte_fun;
+extern KMVWriteWordPortFun wr_word_fun;
+
+extern uint32_t plx_open_options;    // open options of the cards (ini "PLX_OPEN")
+extern int cardNum[8];                // slot -> card index in the driver's count
+extern WDDriverHandle orig_hWD;       // the driver handle at the last start
+extern int kmv_bus_list[8];           // bus numbers holding cards, ascending
+extern int kmv_bus_count;
+
+// The platform code: 3 is the platform whose driver gives port access (the
+// accessors are installed, and clean-up leaves the driver to close the cards).
+extern int (*kmv_platform)(void);
+
+bool kmv_emulated();
+// Pointers kmv_data and kmv_priv_data to card m.
+void kmv_select(int16_t m);
+// One parameter of card m, once the caller has checked the card.
+int16_t kmv_apply_parameter(int16_t m, int16_t par_id, int16_t send, float value);
+// Starts card m from its ini record; takeover lets a card marked in use by
+// another program be taken.
+int16_t kmv_start_card(int16_t m, int16_t takeover);
+// The in-use marker (bridge CNTRL bit 7) of an open card.
+bool kmv_in_use_marker(int16_t m);
+void kmv_set_in_use_marker(int16_t m, bool on);
+// Closes card m's device (its marker left as it is) and forgets its identity.
+void kmv_close_device(int16_t m);
+// Keeps the PLX layer's last message as the driver text of KMV_WINDRV_ERR.
+void kmv_keep_driver_message(const char *text);

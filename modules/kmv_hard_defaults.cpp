@@ -1,5 +1,6 @@
 // The layers below the module library as they stand in the program, and the
 // serial-number readers of the module-info calls.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,13 +21,19 @@ int16_t kmvusb_serial_reader_eeprom(int16_t module, char *text, size_t size) {
   return KMV_NONE;
 }
 
-int16_t kmv_serial_reader_unavailable(int16_t, char *text, size_t size) {
-  if (text != nullptr && size > 0) text[0] = '\0';
-  return KMV_EEPROM_READ;
+int16_t kmv_serial_reader_eeprom(int16_t module, char *text, size_t size) {
+  if (text == nullptr || size == 0) return -1;
+  text[0] = '\0';
+  char serial[13] = {};
+  uint32_t number = 0;
+  const int16_t r = get_kmv_serial_number(module, &number, serial);
+  if (r < 0) return r;
+  platform::copy_bounded(text, size, serial);
+  return KMV_NONE;
 }
 
 KMVSerialReader kmvusb_serial_reader = kmvusb_serial_reader_eeprom;
-KMVSerialReader kmv_serial_reader = kmv_serial_reader_unavailable;
+KMVSerialReader kmv_serial_reader = kmv_serial_reader_eeprom;
 
 namespace {
 constexpr KMVUSBLowerLayer kTransportAndManager{
@@ -40,3 +47,22 @@ KMVUSBLowerLayer kmvusb_default_lower() { return kTransportAndManager; }
 KMVUSBLowerLayer kmvusb_lower = kTransportAndManager;
 
 int (*kmv_rand)(void) = std::rand;
+
+KMVIniSection::KMVIniSection(const char *pattern, int n, const char *const names[]) {
+  std::snprintf(pattern_, sizeof pattern_, "%s", pattern);
+  section_.pattern = pattern_;
+  ok_ = create_parset(&section_, n, names) == 0;
+}
+
+KMVIniSection::~KMVIniSection() { std::free(section_.keywords); }
+
+void KMVIniSection::rename(int row, const char *name) {
+  platform::copy_bounded(section_.keywords[row].name, sizeof section_.keywords[row].name, name);
+}
+
+namespace {
+// Linux with the driver device: the port accessors reach the cards.
+int linux_with_driver() { return 3; }
+}  // namespace
+
+int (*kmv_platform)(void) = linux_with_driver;

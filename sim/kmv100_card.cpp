@@ -52,17 +52,18 @@ uint64_t Kmv100Card::local_read(int space, uint32_t offset, uint32_t bytes) {
 
 void Kmv100Card::local_write(int space, uint32_t offset, uint32_t bytes, uint64_t value) {
   if (space != 0) return;
+  const auto before = regs_;
   for (uint32_t i = 0; i < bytes; ++i) {
     const uint32_t at = offset + i;
     if (at >= 2 * regs_.size()) continue;
-    const uint16_t old = regs_[at / 2];
+    uint16_t &r = regs_[at / 2];
     const uint8_t b = static_cast<uint8_t>(value >> (8 * i));
-    regs_[at / 2] = at % 2 ? static_cast<uint16_t>((old & 0x00FF) | b << 8) : static_cast<uint16_t>((old & 0xFF00) | b);
-    // A register is complete with its high byte (or the single write of a word).
-    if (at % 2 == 1 || i + 1 == bytes) {
-      writes.emplace_back(at & ~1u, regs_[at / 2]);
-      register_written(static_cast<int>(at / 2), old);
-    }
+    r = at % 2 ? static_cast<uint16_t>((r & 0x00FF) | b << 8) : static_cast<uint16_t>((r & 0xFF00) | b);
+  }
+  // Each register touched takes its new value at once.
+  for (uint32_t at = offset & ~1u; at < offset + bytes && at < 2 * regs_.size(); at += 2) {
+    writes.emplace_back(at, regs_[at / 2]);
+    register_written(static_cast<int>(at / 2), before[at / 2]);
   }
 }
 
