@@ -89,10 +89,7 @@ int main() {
   setenv("QV_UI", "headless", 1);
   platform::clock::use_virtual(true);
   auto bus = std::make_shared<sim::Bus>();
-  bench::load_blocks(bus->add_module("KMV00001"), "KMV-USB-1", "KM0001");
-  sim::ModuleOptions second;
-  second.number = 2;
-  bench::load_blocks(bus->add_module("KMV00002", second), "KMV-USB-2", "KM0002");
+  bench::add_two_modules(*bus);
   platform::d2xx::SimBusScope scope(bus);
 
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "trq_bench_app";

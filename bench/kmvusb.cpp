@@ -31,10 +31,7 @@ struct Op {
 int main() {
   platform::clock::use_virtual(true);
   auto bus = std::make_shared<sim::Bus>();
-  load_blocks(bus->add_module("KMV00001"), "KMV-USB-1", "KM0001");
-  sim::ModuleOptions second;
-  second.number = 2;
-  load_blocks(bus->add_module("KMV00002", second), "KMV-USB-2", "KM0002");
+  bench::add_two_modules(*bus);
   platform::d2xx::SimBusScope scope(bus);
 
   float gain = 40.0f;

@@ -54,10 +54,7 @@ int main(int, char **argv) {
     return 0;
   }
   auto bus = std::make_shared<sim::Bus>();
-  bench::load_blocks(bus->add_module("KMV00001"), "KMV-USB-1", "KM0001");
-  sim::ModuleOptions second;
-  second.number = 2;
-  bench::load_blocks(bus->add_module("KMV00002", second), "KMV-USB-2", "KM0002");
+  bench::add_two_modules(*bus);
   sim::UsbBus usb(bus);
   std::string why;
   if (!usb.attach(&why)) {

@@ -25,6 +25,14 @@ inline void load_blocks(sim::KmvModule &m, const char *name, const char *serial)
   m.set_input_pins(3, 0x0000);
 }
 
+// Modules "KMV00001" and "KMV00002" (module numbers 1 and 2) on the bus.
+inline void add_two_modules(sim::Bus &bus) {
+  load_blocks(bus.add_module("KMV00001"), "KMV-USB-1", "KM0001");
+  sim::ModuleOptions second;
+  second.number = 2;
+  load_blocks(bus.add_module("KMV00002", second), "KMV-USB-2", "KM0002");
+}
+
 inline sim::DeviceStats total(sim::Bus &bus) {
   sim::DeviceStats t;
   for (sim::FtdiDevice *d : bus.listed()) {

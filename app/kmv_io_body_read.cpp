@@ -1,0 +1,112 @@
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "app/kmv_io_body.h"
+#include "app/kmv_io_values.h"
+#include "app/kmv_syst.h"
+#include "support/Qv_err.h"
+
+namespace {
+
+constexpr std::string_view kBegin = "SYS_PARA_BEGIN:";
+constexpr std::string_view kEnd = "SYS_PARA_END:";
+// A report shows at most this much of a bad line.
+constexpr std::size_t kShownLine = 120;
+
+void report_line(std::string_view line) {
+  std::string shown(line.substr(0, kShownLine));
+  if (line.size() > kShownLine) shown += "...";
+  error("IO_ERR_USCMD", shown.c_str());
+}
+
+// One entry "#MP<n> [<name>,<letter>,<value>]", taken apart within its line.
+struct Entry {
+  int number = 0;
+  std::string_view name;
+  char letter = 0;
+  std::string_view value;
+};
+
+bool split_entry(std::string_view line, Entry *e) {
+  if (line.substr(0, 3) != "#MP") return false;
+  std::size_t i = 3;
+  int number = 0;
+  while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])) && number < 100)
+    number = number * 10 + (line[i++] - '0');
+  if (i == 3 || number < 1 || number > KMV_SLOTS) return false;
+  const std::size_t open = line.find('[', i);
+  if (open == std::string_view::npos) return false;
+  const std::size_t comma = line.find(',', open + 1);
+  if (comma == std::string_view::npos || comma + 1 >= line.size()) return false;
+  const std::size_t comma2 = line.find(',', comma + 2);
+  if (comma2 == std::string_view::npos) return false;
+  const std::size_t close = line.find(']', comma2 + 1);
+  if (close == std::string_view::npos) return false;
+  e->number = number;
+  e->name = line.substr(open + 1, comma - open - 1);
+  e->letter = line[comma + 1];
+  e->value = line.substr(comma2 + 1, close - comma2 - 1);
+  return true;
+}
+
+int find_parameter(std::string_view name) {
+  for (int j = 0; j < SETUP_PARAMETER_COUNT; ++j)
+    if (name == modparm_strings[j]) return j;
+  return -1;
+}
+
+// The parameter's own letter: from the slot's set, else from the set's rows.
+char own_letter(short slot, int j) {
+  if (slot >= 0 && slot < KMV_SLOTS && modusb[slot] != nullptr && j < modusb[slot]->count)
+    return parameter_type(modusb[slot], j);
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(module_par_table[j].type)));
+}
+
+}  // namespace
+
+void load_usbsetup(char *body, int mode) {
+  if (mode != 2 || body == nullptr) return;
+  // The entries lie between the start line and the end line (or the list's end).
+  char *line = body;
+  for (; *line != '\0'; line += std::strlen(line) + 1)
+    if (kBegin == line) break;
+  if (*line == '\0') return;
+  line += std::strlen(line) + 1;
+
+  int first_number = 0;
+  for (; *line != '\0'; line += std::strlen(line) + 1) {
+    if (kEnd == line) break;
+    for (char *c = line; *c != '\0'; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    const std::string_view text(line);
+    Entry e;
+    if (!split_entry(text, &e)) {
+      report_line(text);
+      continue;
+    }
+    if (first_number == 0) first_number = e.number;
+    const short slot = e.number == first_number ? st_trq : nd_trq;
+
+    const int j = find_parameter(e.name);
+    if (j < 0) {
+      error("UNKNOWN_PAR", std::string(e.name.substr(0, kShownLine)).c_str());
+      continue;
+    }
+    const char own = own_letter(slot, j);
+    if (e.letter != 'X' && e.letter != own) {
+      error("WRONG_TYPE", modparm_strings[j], static_cast<int>(e.letter), 0);
+      continue;
+    }
+    // An X entry is read in the parameter's own type.
+    const std::string value(e.value.substr(0, SETUP_TEXT_MAX));
+    ParameterValue v{};
+    if (parse_typed_value(e.letter == 'X' ? own : e.letter, value.c_str(), &v) != 0) {
+      report_line(text);
+      continue;
+    }
+    // Entries for a slot that holds no active module are skipped silently.
+    if (slot < 0 || slot >= KMV_SLOTS || act_mod[slot] != 1 || modusb[slot] == nullptr) continue;
+    set_usbmodule_parameter(slot, j, v);
+  }
+}
