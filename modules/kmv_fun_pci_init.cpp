@@ -162,12 +162,7 @@ void read_card_section(FILE *f, int m) {
     get_parameter(f, sec.get(), pos, 1, &bus, 'I');
     kmv_priv_orig[m].pci_bus_no = static_cast<int16_t>(lim(bus, -1, 7));
   }
-  int32_t active = 0;
-  if (get_parameter(f, sec.get(), pos, 0, &active, 'I') != 1) {
-    sec.rename(0, "ACTIVE");
-    get_parameter(f, sec.get(), pos, 0, &active, 'I');
-    sec.rename(0, kModuleKeys[0]);
-  }
+  const int32_t active = sec.read_active(f, pos);
   rec.active = static_cast<int16_t>(lim(active, 0, 1));
   kmv_priv_orig[m].setup_active = rec.active;
   if (rec.active == 1) ++kmv_active_count;
@@ -192,24 +187,12 @@ void read_card_section(FILE *f, int m) {
 }
 
 int16_t read_ini(const char *path) {
-  const int valid = check_if_valid(path, "KMV100");
-  if (valid != 0) return static_cast<int16_t>(valid);
-  FILE *f = std::fopen(path, "rb");
-  if (f == nullptr) return fail(KMV_OPEN_FILE);
   KMVIniSection base("KMV_BASE", 2, kBaseKeys);
-  const int32_t pos = base.ok() ? get_section_pos(f, base.get()) : -1;
-  if (pos < 0) {
-    std::fclose(f);
-    return fail(KMV_OPEN_FILE);
-  }
-  int32_t word = -1;
-  if (kmv_force_mode_word < 0) {
-    get_parameter(f, base.get(), pos, 0, &word, 'I');
-  } else {
-    word = kmv_force_mode_word;
-    kmv_force_mode_word = -1;
-  }
-  if (word == KMV_MODE_HARDWARE || word == KMV_MODE_EMULATION) kmv_hardware = static_cast<int16_t>(word);
+  FILE *f = nullptr;
+  int32_t pos = -1;
+  const int16_t r =
+      kmv_open_ini(path, "KMV100", base, &f, &pos, &kmv_force_mode_word, &kmv_hardware, KMV_MODE_EMULATION);
+  if (r != 0) return r;
   int32_t options = 16;
   if (get_parameter(f, base.get(), pos, 1, &options, 'I') == 1) plx_open_options = static_cast<uint32_t>(options);
   for (int m = 0; m < KMV_MAX_MODULES; ++m) {
@@ -224,35 +207,24 @@ void default_selection() {
   if (kmv_force_mode_word >= 0) kmv_hardware = kmv_force_mode_word;
   if (!kmv_emulated()) no_of_kmv_modules = orig_no_of_kmv_modules;
   for (int m = 0; m < KMV_MAX_MODULES; ++m) set_defaults(m);
-  const int first = kmv_force_first < 0 ? 0 : kmv_force_first;
-  const bool counted = kmv_force_count >= 1;
-  const int end = counted ? first + kmv_force_count : KMV_MAX_MODULES;
-  for (int m = first; m < end && m < KMV_MAX_MODULES; ++m) {
-    if (!counted && m != first) continue;
+  kmv_default_slots(KMV_MAX_MODULES, kmv_force_first, kmv_force_count, [](int m) {
     kmv_orig[m].active = 1;
     kmv_priv_orig[m].setup_active = 1;
     ++kmv_active_count;
-  }
+  });
 }
 
 void number_emulated_cards() {
+  // Only the numbered slots hold emulated cards, whatever the count found.
+  for (KMVModuleInfo &slot : kmv_mod) slot = kEmptySlot;
   no_of_kmv_modules = 0;
   const auto take = [](int m) {
     kmv_mod[m].type = KMV_TYPE_PCI;
     kmv_mod[m].pci_slot = static_cast<int16_t>(m + 10);
     ++no_of_kmv_modules;
   };
-  if (kmv_force_count < 1) {
-    for (int m = 0; m < KMV_MAX_MODULES; ++m)
-      if (kmv_orig[m].active) take(m);
-    return;
-  }
-  for (KMVParameters &p : kmv_orig) p.active = 0;
-  for (int m = kmv_force_first < 0 ? 0 : kmv_force_first; m < KMV_MAX_MODULES && no_of_kmv_modules < kmv_force_count;
-       ++m) {
-    kmv_orig[m].active = 1;
-    take(m);
-  }
+  kmv_number_emulated(KMV_MAX_MODULES, kmv_force_first, kmv_force_count,
+                      [](int m) -> int16_t & { return kmv_orig[m].active; }, take);
 }
 
 // A card configured for one bus of the list sits on that bus.

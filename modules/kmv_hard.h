@@ -4,6 +4,7 @@
 // pseudo-random source of the emulation, and the steps its files share.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "pci/p9050_qv.h"
 #include "pci/wd_types.h"
@@ -89,14 +90,50 @@ class KMVIniSection {
   KMVIniSection &operator=(const KMVIniSection &) = delete;
   bool ok() const { return ok_; }
   ParFileSection *get() { return &section_; }
-  // Renames row `row` (the fallback key of the active flag).
+  // Renames row `row`.
   void rename(int row, const char *name);
+  // Row 0, the active flag, at the section found at pos; its key "ACTIVE"
+  // is the fallback when the row's own key is missing. 0 when neither is there.
+  int32_t read_active(FILE *f, int32_t pos);
 
  private:
   char pattern_[32] = {};
   ParFileSection section_{0, nullptr, nullptr};
   bool ok_ = false;
 };
+
+// Checks an ini file of the family by its marker, opens it and reads its base
+// section's mode key, or takes the forced mode word (consumed). The mode word
+// changes only to hardware (0) or the family's emulation word. On success the
+// file stays open in *f with the base section at *pos. 0, or the failure.
+int16_t kmv_open_ini(const char *path, const char *marker, KMVIniSection &base, FILE **f, int32_t *pos,
+                     int16_t *force_mode_word, int16_t *mode_word, int16_t emulation_word);
+
+// Without a file: the first forced slot (slot 0 when none) is made active,
+// and with a forced count (>= 1) as many slots from there.
+template <typename Activate>
+void kmv_default_slots(int slots, int16_t force_first, int16_t force_count, Activate activate) {
+  const int first = force_first < 0 ? 0 : force_first;
+  const int end = force_count >= 1 ? first + force_count : first + 1;
+  for (int m = first; m < end && m < slots; ++m) activate(m);
+}
+
+// Emulation numbers every slot whose active flag is set; with a forced count
+// only that many from the first forced slot, all others made inactive.
+template <typename ActiveFlag, typename Take>
+void kmv_number_emulated(int slots, int16_t force_first, int16_t force_count, ActiveFlag flag, Take take) {
+  if (force_count < 1) {
+    for (int m = 0; m < slots; ++m)
+      if (flag(m)) take(m);
+    return;
+  }
+  for (int m = 0; m < slots; ++m) flag(m) = 0;
+  int taken = 0;
+  for (int m = force_first < 0 ? 0 : force_first; m < slots && taken < force_count; ++m, ++taken) {
+    flag(m) = 1;
+    take(m);
+  }
+}
 
 // ---- PCI cards ----------------------------------------------------------------
 

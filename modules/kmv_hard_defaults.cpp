@@ -54,6 +54,17 @@ KMVIniSection::KMVIniSection(const char *pattern, int n, const char *const names
   ok_ = create_parset(&section_, n, names) == 0;
 }
 
+int32_t KMVIniSection::read_active(FILE *f, int32_t pos) {
+  int32_t active = 0;
+  if (get_parameter(f, &section_, pos, 0, &active, 'I') == 1) return active;
+  char own[sizeof section_.keywords[0].name];
+  platform::copy_bounded(own, sizeof own, section_.keywords[0].name);
+  rename(0, "ACTIVE");
+  get_parameter(f, &section_, pos, 0, &active, 'I');
+  rename(0, own);
+  return active;
+}
+
 KMVIniSection::~KMVIniSection() { std::free(section_.keywords); }
 
 void KMVIniSection::rename(int row, const char *name) {
@@ -66,3 +77,31 @@ int linux_with_driver() { return 3; }
 }  // namespace
 
 int (*kmv_platform)(void) = linux_with_driver;
+
+int16_t kmv_open_ini(const char *path, const char *marker, KMVIniSection &base, FILE **f, int32_t *pos,
+                     int16_t *force_mode_word, int16_t *mode_word, int16_t emulation_word) {
+  *f = nullptr;
+  const int valid = check_if_valid(path, marker);
+  if (valid != 0) return static_cast<int16_t>(valid);
+  FILE *file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    kmv_err = KMV_OPEN_FILE;
+    return KMV_OPEN_FILE;
+  }
+  *pos = base.ok() ? get_section_pos(file, base.get()) : -1;
+  if (*pos < 0) {
+    std::fclose(file);
+    kmv_err = KMV_OPEN_FILE;
+    return KMV_OPEN_FILE;
+  }
+  int32_t word = -1;
+  if (*force_mode_word < 0) {
+    get_parameter(file, base.get(), *pos, 0, &word, 'I');
+  } else {
+    word = *force_mode_word;
+    *force_mode_word = -1;
+  }
+  if (word == KMV_MODE_HARDWARE || word == emulation_word) *mode_word = static_cast<int16_t>(word);
+  *f = file;
+  return KMV_NONE;
+}
