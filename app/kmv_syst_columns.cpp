@@ -8,11 +8,13 @@
 #include "app/kmv_syst_settings.h"
 #include "platform/win/strings.h"
 
-namespace {
-
+// Shared with the output switches' label editor and the configuration page.
 int clicked_column = 0;
 int label_ctrl = -1;
 int label_element = -1;
+
+namespace {
+
 int digout_sel_ctrl = 0;
 int digout_sel_column = 0;
 int digout_sel_bit = 0;

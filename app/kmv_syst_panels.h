@@ -37,6 +37,9 @@ extern short gain_C1U_limit[4];  // per module: highest gain allowed on connecto
 extern short gain_C2U_limit[4];
 extern short gain_C3U_limit[4];
 extern short gain_C4U_limit[4];
+extern int clicked_column;  // column of the last context menu
+extern int label_ctrl;      // configuration-page label being edited (-1 none)
+extern int label_element;
 
 // The column a module is shown in (0 for st_trq, else 1) and the module of a column.
 int column_of(short module);

@@ -14,7 +14,7 @@ packages=(
   zlib1g-dev
   libftdi1-dev libusb-1.0-0-dev
   nlohmann-json3-dev
-  qt6-base-dev xvfb xauth imagemagick
+  qt6-base-dev qt6-qpa-plugins xvfb xauth imagemagick
   zip unzip gzip
 )
 

@@ -181,6 +181,25 @@ bool apply(Bus &bus, const Section &sec, std::string *error) {
     if (!number("number", 1, &n)) return false;
     o.number = static_cast<uint16_t>(n);
     KmvModule &m = bus.add_module(serial, o);
+    // With a name the module's EEPROM holds a valid adjust block (name, serial
+    // number, date) and gain limits of 100 %, as a module from production does.
+    if (const std::string name = get("name", ""); !name.empty()) {
+      const auto checked = [](std::vector<uint8_t> block) {
+        uint8_t sum = 0;
+        for (size_t i = 0; i + 1 < block.size(); ++i) sum = static_cast<uint8_t>(sum + block[i]);
+        block.back() = static_cast<uint8_t>(0x55 - sum);
+        return block;
+      };
+      std::vector<uint8_t> adjust(49, 0);
+      const auto put = [&](const std::string &text, size_t at) {
+        std::copy_n(text.begin(), std::min<size_t>(text.size(), 15), adjust.begin() + static_cast<long>(at));
+      };
+      put(name, 0);
+      put(get("module_serial", serial), 16);
+      put(get("date", "01.01.2024"), 32);
+      m.load_eeprom(0, checked(adjust));
+      m.load_eeprom(100, checked({100, 100, 100, 100, 0}));
+    }
     for (int r = 0; r < 4; ++r) {
       const std::string key = "pins" + std::to_string(r);
       unsigned long p = 0;
@@ -224,7 +243,7 @@ bool load_description(Bus &bus, const std::string &path, std::string *error) {
   }
   static const char *const known[] = {"serial", "number", "description", "type", "held_elsewhere",
                                       "pins0",  "pins1",  "pins2",       "pins3",
-                                      "wiring", "board_id", "com_port"};
+                                      "wiring", "board_id", "com_port", "name", "module_serial", "date"};
   std::vector<Section> sections;
   std::string line;
   int lineno = 0;

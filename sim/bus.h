@@ -94,6 +94,9 @@ class Bus {
 //   description = UM232H Q&V5                 type = 5
 //   pins1 = 0x000F      input pins of register 1 (also pins0, pins2, pins3)
 //   held_elsewhere = 0
+//   name = KMV-USB-1    a valid adjust block in the module's EEPROM with this
+//                       name, module_serial (default: serial) and date, and
+//                       gain limits of 100 %; without it the EEPROM is blank
 //   [board]             a board behind an FTDI chip
 //   serial = SDB00001
 //   wiring = command    command strings (FT245R, DLP-245SY) or bitbang (UM232H)

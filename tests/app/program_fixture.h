@@ -1,0 +1,43 @@
+#pragma once
+// The whole program on the headless user interface: a program directory of
+// its own (resource, error texts, ini file), its own registry and data
+// directory, the module library on the simulated bus or in emulation. The
+// operator's actions are queued with later() and run while the program waits.
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "tests/app/app_fixture.h"
+
+namespace apptest {
+
+// An ini file with modules 1 and 2 active on the USB bus and every value 0,
+// with extra lines appended to module 1's section.
+std::string two_module_ini(const std::string &module1_extra = "");
+
+class ProgramFixture : public AppFixture {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs the program with these arguments (argv[0] is added).
+  int run(std::initializer_list<std::string> args);
+  // Runs action when the program next waits for the operator.
+  static void later(std::function<void()> action);
+  // A file of the data directory the registration chose.
+  std::string data_file(const std::string &name) const;
+  // The program directory's ini file and resource (a resource without these panels).
+  void write_ini(const std::string &text);
+  void drop_panels(std::initializer_list<int> ids);
+  // The error-output file of the run.
+  std::string run_log() const;
+
+  testsupport::TempDir prog_;
+  testsupport::TempDir home_;
+
+ private:
+  std::string cwd_;
+};
+
+}  // namespace apptest
