@@ -4,6 +4,10 @@
 //   #MP<slot+1> [<name>,<type letter>,<value text>]
 // Bodies travel as line lists: NUL-terminated lines ended by an empty line.
 
+#include <cstdint>
+
+#include "support/Parmst.h"
+
 // Names of the 30 module parameters, by parameter index (KMVParameterId).
 constexpr int SETUP_PARAMETER_COUNT = 30;
 extern const char *const modparm_strings[SETUP_PARAMETER_COUNT];
@@ -17,3 +21,22 @@ int store_usbsetup(char *dst);
 void load_usbsetup(char *body, int mode);
 // Number of distinct module blocks of a body, at most 2.
 int count_setup_modules(char *body);
+
+// The module slots of one program variant as a setup body sees them.
+struct SetupSlots {
+  int count;                        // slots; entries name them 1..count
+  ParameterSet *const *sets;        // one per slot
+  int16_t (*library_active)(int16_t);  // written: slots the library runs
+  const short *program_active;      // applied: slots the program uses
+  // The slot of an entry's module number, given the body's first number.
+  short (*slot_of)(int number, int first_number);
+  int (*apply)(short slot, int par_id, ParameterValue value);
+  const ParameterDescriptor *rows;  // the sets' rows, for a slot without a set
+  int row_count;
+};
+int store_body(char *dst, const SetupSlots &slots);
+void load_body(char *body, int mode, const SetupSlots &slots);
+
+// The PCI variant: up to eight cards, entry "#MPn" for card n - 1.
+int store_setup(char *dst);
+void load_setup(char *body, int mode);

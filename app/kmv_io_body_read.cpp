@@ -29,13 +29,13 @@ struct Entry {
   std::string_view value;
 };
 
-bool split_entry(std::string_view line, Entry *e) {
+bool split_entry(std::string_view line, int slots, Entry *e) {
   if (line.substr(0, 3) != "#MP") return false;
   std::size_t i = 3;
   int number = 0;
   while (i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])) && number < 100)
     number = number * 10 + (line[i++] - '0');
-  if (i == 3 || number < 1 || number > KMV_SLOTS) return false;
+  if (i == 3 || number < 1 || number > slots) return false;
   const std::size_t open = line.find('[', i);
   if (open == std::string_view::npos) return false;
   const std::size_t comma = line.find(',', open + 1);
@@ -57,16 +57,18 @@ int find_parameter(std::string_view name) {
   return -1;
 }
 
-// The parameter's own letter: from the slot's set, else from the set's rows.
-char own_letter(short slot, int j) {
-  if (slot >= 0 && slot < KMV_SLOTS && modusb[slot] != nullptr && j < modusb[slot]->count)
-    return parameter_type(modusb[slot], j);
-  return static_cast<char>(std::toupper(static_cast<unsigned char>(module_par_table[j].type)));
+// The parameter's own letter: from the slot's set, else from the sets' rows;
+// 0 when the variant's sets have no such parameter.
+char own_letter(const SetupSlots &slots, short slot, int j) {
+  if (slot >= 0 && slot < slots.count && slots.sets[slot] != nullptr && j < slots.sets[slot]->count)
+    return parameter_type(slots.sets[slot], j);
+  if (j >= slots.row_count) return 0;
+  return static_cast<char>(std::toupper(static_cast<unsigned char>(slots.rows[j].type)));
 }
 
 }  // namespace
 
-void load_usbsetup(char *body, int mode) {
+void load_body(char *body, int mode, const SetupSlots &slots) {
   if (mode != 2 || body == nullptr) return;
   // The entries lie between the start line and the end line (or the list's end).
   char *line = body;
@@ -81,19 +83,23 @@ void load_usbsetup(char *body, int mode) {
     for (char *c = line; *c != '\0'; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
     const std::string_view text(line);
     Entry e;
-    if (!split_entry(text, &e)) {
+    if (!split_entry(text, slots.count, &e)) {
       report_line(text);
       continue;
     }
     if (first_number == 0) first_number = e.number;
-    const short slot = e.number == first_number ? st_trq : nd_trq;
+    const short slot = slots.slot_of(e.number, first_number);
 
     const int j = find_parameter(e.name);
     if (j < 0) {
       error("UNKNOWN_PAR", std::string(e.name.substr(0, kShownLine)).c_str());
       continue;
     }
-    const char own = own_letter(slot, j);
+    const char own = own_letter(slots, slot, j);
+    if (own == 0) {
+      error("UNKNOWN_PAR", modparm_strings[j]);
+      continue;
+    }
     if (e.letter != 'X' && e.letter != own) {
       error("WRONG_TYPE", modparm_strings[j], static_cast<int>(e.letter), 0);
       continue;
@@ -106,7 +112,7 @@ void load_usbsetup(char *body, int mode) {
       continue;
     }
     // Entries for a slot that holds no active module are skipped silently.
-    if (slot < 0 || slot >= KMV_SLOTS || act_mod[slot] != 1 || modusb[slot] == nullptr) continue;
-    set_usbmodule_parameter(slot, j, v);
+    if (slot < 0 || slot >= slots.count || slots.program_active[slot] != 1 || slots.sets[slot] == nullptr) continue;
+    slots.apply(slot, j, v);
   }
 }

@@ -26,12 +26,12 @@ void one_line(char *text) {
 
 }  // namespace
 
-int store_usbsetup(char *dst) {
+int store_body(char *dst, const SetupSlots &slots) {
   int size = 0;
   emit(dst, &size, kBegin);
-  for (short slot = 0; slot < KMV_SLOTS; ++slot) {
-    if (KMVUSB_test_if_active(slot) != 1 || modusb[slot] == nullptr) continue;
-    ParameterSet *set = modusb[slot];
+  for (short slot = 0; slot < slots.count; ++slot) {
+    if (slots.library_active(slot) != 1 || slots.sets[slot] == nullptr) continue;
+    ParameterSet *set = slots.sets[slot];
     for (int j = 0; j < set->count; ++j) {
       const ParameterValue value = read_parameter(set, j);
       const char letter = parameter_type(set, j);

@@ -8,6 +8,7 @@
 #include "app/kmv_io_globals.h"
 #include "app/kmv_io_ident.h"
 #include "app/kmv_meas.h"
+#include "app/kmv_syst_pci.h"
 #include "app/kmv_syst_settings.h"
 #include "platform/ui/ui.h"
 #include "platform/win/files.h"
@@ -108,9 +109,35 @@ bool show_popup(int *kept, const char *name) {
   return false;
 }
 
-}  // namespace
+// What differs between the variants' load dialogs.
+struct LoadVariant {
+  const char *identifier;
+  const char *title;    // null: the panel keeps its own
+  const char *message;  // null: the panel keeps its own
+  void (*before_load)();
+  int (*load)(const char *path, int what, int mode);
+};
 
-int manage_load_usb_panel(int parent) {
+// What differs between the variants' save dialogs.
+struct SaveVariant {
+  const char *identifier;
+  const char *title;  // null: the panel keeps its own
+  const char *confirm_title;
+  int (*save)(const char *path, char *values[]);
+};
+
+// USB: all outputs off through the main window's switch.
+void usb_outputs_off() {
+  if (TrqCtrlCallback != nullptr) TrqCtrlCallback(trq_panel, MAIN_ALL_OFF_ONE, EVENT_COMMIT, nullptr, 0, 0);
+}
+
+// PCI: every card's outputs off, and the alarms and enables of all eight slots cleared.
+void pci_outputs_off() {
+  KMV_enable_outputs(-1, 0);
+  for (int m = 0; m < KMV_PCI_SLOTS; ++m) pci_ovld_alarm[m] = pci_cool_alarm[m] = pci_out_enabled[m] = 0;
+}
+
+int run_load_dialog(int parent, const LoadVariant &v) {
   if (dialog_open) return 0;  // a load asked for from outside while a dialog runs
   if (cmd_load_file) {
     if (!set_extension(client_fname)) return 0;
@@ -120,13 +147,13 @@ int manage_load_usb_panel(int parent) {
   const int panel = dialog_panel(&load_panel, parent, PANEL_LOAD, "LOAD");
   if (panel == 0) return 0;
   DialogGuard guard;
-  SetPanelAttribute(panel, ATTR_TITLE, "Load TRQ setup file");
-  SetCtrlVal(panel, LOAD_MESSAGE, "Loading TRQ Setup  File will overide all device parameters");
+  if (v.title != nullptr) SetPanelAttribute(panel, ATTR_TITLE, v.title);
+  if (v.message != nullptr) SetCtrlVal(panel, LOAD_MESSAGE, v.message);
   complete(setup_file_name);
   show_name(panel, LOAD_NAME, LOAD_DIR);
   create_filehistlist(QV_APP_TRQ, panel, LOAD_RECENT, kKind);
   int ok = 0;
-  get_file_info(0, setup_file_name, panel, &ok);
+  get_setup_file_info(v.identifier, 0, setup_file_name, panel, &ok);
   if (ok) remember(panel, LOAD_RECENT);
   dim_by(panel, LOAD_LOAD, ok);
   if (!show_popup(&load_panel, "LOAD")) return 0;
@@ -168,8 +195,8 @@ int manage_load_usb_panel(int parent) {
       }
       case LOAD_LOAD:
         if (!ok) break;
-        if (TrqCtrlCallback != nullptr) TrqCtrlCallback(trq_panel, MAIN_ALL_OFF_ONE, EVENT_COMMIT, nullptr, 0, 0);
-        load_usb(setup_file_name, 3, 1);
+        v.before_load();
+        v.load(setup_file_name, 3, 1);
         {
           char name[FNSPLIT_NAME_SIZE], ext[FNSPLIT_EXT_SIZE];
           fnsplit(setup_file_name, nullptr, nullptr, name, ext);
@@ -191,7 +218,7 @@ int manage_load_usb_panel(int parent) {
       ResetTextBox(panel, LOAD_INFO, "");
       if (!has_pattern(setup_file_name)) SetCtrlVal(panel, LOAD_INFO, kNoFile);
     } else if (status == 1) {
-      get_file_info(0, setup_file_name, panel, &ok);
+      get_setup_file_info(v.identifier, 0, setup_file_name, panel, &ok);
     } else {
       std::memcpy(setup_file_name, old_name, sizeof old_name);
       ok = 0;
@@ -205,7 +232,7 @@ int manage_load_usb_panel(int parent) {
   return result;
 }
 
-void manage_save_usb_panel(int parent) {
+void run_save_dialog(int parent, const SaveVariant &v) {
   if (dialog_open) return;
   // Entries 0 to 7 are fields of the dialog, 8 and up further contents lines.
   std::array<std::array<char, kFieldSize>, IDENT_VALUE_COUNT> fields{};
@@ -215,7 +242,7 @@ void manage_save_usb_panel(int parent) {
   const int panel = dialog_panel(&save_panel, parent, PANEL_SAVE, "SAVE");
   if (panel == 0) return;
   DialogGuard guard;
-  SetPanelAttribute(panel, ATTR_TITLE, "Save TRQ setup file");
+  if (v.title != nullptr) SetPanelAttribute(panel, ATTR_TITLE, v.title);
   SetCtrlVal(panel, SAVE_VERSION, "");
   SetCtrlVal(panel, SAVE_AUTHOR, "Unknown");
   SetCtrlVal(panel, SAVE_COMPANY, "Unknown");
@@ -226,7 +253,7 @@ void manage_save_usb_panel(int parent) {
   create_filehistlist(QV_APP_TRQ, panel, SAVE_RECENT, kKind);
 
   int ok = 0;
-  get_file_info(1, setup_file_name, panel, &ok);
+  get_setup_file_info(v.identifier, 1, setup_file_name, panel, &ok);
   if (FileExists(setup_file_name, nullptr) != 1) {
     char name[FNSPLIT_NAME_SIZE];
     const int flags = fnsplit(setup_file_name, nullptr, nullptr, name, nullptr);
@@ -257,7 +284,7 @@ void manage_save_usb_panel(int parent) {
         }
         const int status = check_path();
         if (status == 1) {
-          get_file_info(1, setup_file_name, panel, &ok);
+          get_setup_file_info(v.identifier, 1, setup_file_name, panel, &ok);
         } else {
           ResetTextBox(panel, SAVE_INFO, "");
           if (status == 0 || has_pattern(setup_file_name)) {
@@ -283,7 +310,7 @@ void manage_save_usb_panel(int parent) {
         } else if (status == 1) {
           platform::copy_bounded(setup_file_name, sizeof setup_file_name, chosen);
           complete(setup_file_name);
-          get_file_info(1, setup_file_name, panel, &ok);
+          get_setup_file_info(v.identifier, 1, setup_file_name, panel, &ok);
         } else {
           std::memcpy(setup_file_name, old_name, sizeof old_name);
         }
@@ -299,7 +326,7 @@ void manage_save_usb_panel(int parent) {
       }
       case SAVE_SAVE: {
         if (ok == 0) break;
-        if (ok == 1 && ConfirmPopup("Save TRQ setup file", "File exists - Overwrite ?") != 1) break;
+        if (ok == 1 && ConfirmPopup(v.confirm_title, "File exists - Overwrite ?") != 1) break;
         GetCtrlVal(panel, SAVE_VERSION, values[1], kFieldSize);
         GetCtrlVal(panel, SAVE_AUTHOR, values[5], kFieldSize);
         GetCtrlVal(panel, SAVE_COMPANY, values[6], kFieldSize);
@@ -311,7 +338,7 @@ void manage_save_usb_panel(int parent) {
           values[k] = fields[k].data();
           if (GetTextBoxLine(panel, SAVE_CONTENTS, i, values[k], kFieldSize) < 0) values[k][0] = '\0';
         }
-        save_usb(setup_file_name, values);
+        v.save(setup_file_name, values);
         done = true;
         break;
       }
@@ -331,3 +358,20 @@ void manage_save_usb_panel(int parent) {
   }
   RemovePopup(0);
 }
+
+}  // namespace
+
+int manage_load_usb_panel(int parent) {
+  return run_load_dialog(parent, {setupusb_identifier, "Load TRQ setup file", "Loading TRQ Setup  File will overide all device parameters",
+                                  usb_outputs_off, load_usb});
+}
+
+void manage_save_usb_panel(int parent) {
+  run_save_dialog(parent, {setupusb_identifier, "Save TRQ setup file", "Save TRQ setup file", save_usb});
+}
+
+int manage_load_panel(int parent) {
+  return run_load_dialog(parent, {setup_identifier, nullptr, nullptr, pci_outputs_off, load});
+}
+
+void manage_save_panel(int parent) { run_save_dialog(parent, {setup_identifier, nullptr, "Save setup file", save}); }

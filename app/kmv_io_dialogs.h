@@ -7,3 +7,8 @@
 int manage_load_usb_panel(int parent);
 // Runs the save dialog.
 void manage_save_usb_panel(int parent);
+
+// The PCI variant's dialogs: the panels' own titles; the load switches every
+// card's outputs off and clears the alarms and enables of all eight slots.
+int manage_load_panel(int parent);
+void manage_save_panel(int parent);

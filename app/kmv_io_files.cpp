@@ -38,34 +38,34 @@ bool allocate(std::vector<char> *buffer, std::size_t size) {
   }
 }
 
-}  // namespace
-
-int load_usb(const char *path, int what, int mode) {
+// The load of either variant: its identifier and the body's applier.
+int load_file(const char *path, int what, int mode, const char *identifier, void (*apply)(char *, int)) {
   if (path == nullptr || *path == '\0') return -1;
   if (setup_file->state != FILE_STATE_EMPTY) unlink_qvfile(setup_file);
   // The first start has no automatic setup file yet: nothing to say then.
   if (mode == 2 && FileExists(path, nullptr) == 0) return -1;
   Release release;
   if (open_qvfile(setup_file, path, nullptr) < 0) return file_error(path);
-  if (valid_qvfile(setup_file, setupusb_identifier, 0) == 0) {
+  if (valid_qvfile(setup_file, identifier, 0) == 0) {
     error("INV_SETUP", path);
     return -1;
   }
   int size = 0;
   if (what == 3) size = get_body(setup_file, nullptr);
-  if (what == 1) size = get_info(setup_file, nullptr, setupusb_identifier);
+  if (what == 1) size = get_info(setup_file, nullptr, identifier);
   if (size <= 0) return -1;
   std::vector<char> buffer;
   if (!allocate(&buffer, static_cast<std::size_t>(size))) return -1;
   if (what == 3) {
-    if (get_body(setup_file, buffer.data()) > 0) load_usbsetup(buffer.data(), mode == 1 ? 2 : mode);
+    if (get_body(setup_file, buffer.data()) > 0) apply(buffer.data(), mode == 1 ? 2 : mode);
   } else {
-    get_info(setup_file, buffer.data(), setupusb_identifier);
+    get_info(setup_file, buffer.data(), identifier);
   }
   return 0;
 }
 
-int save_usb(const char *path, char *values[]) {
+// The save of either variant: identifier, module-type code and body writer.
+int save_file(const char *path, char *values[], const char *identifier, int code, int (*store)(char *)) {
   if (path == nullptr || *path == '\0') return -1;
   IdentLine lines[IDENT_LINE_COUNT];
   fillfilehdr(path, lines, values);
@@ -79,10 +79,26 @@ int save_usb(const char *path, char *values[]) {
       if (values[i][0] != '\0') info.append(values[i], strnlen(values[i], sizeof lines[0].text - 1)).push_back('\0');
   info.push_back('\0');
 
-  const int n = store_usbsetup(nullptr);
+  const int n = store(nullptr);
   std::vector<char> body;
   if (!allocate(&body, static_cast<std::size_t>(n))) return -1;
-  const int written = store_usbsetup(body.data());
-  return write_setup_file(setup_file, path, setupusb_identifier, get_app_ident(QV_APP_TRQ, 200) << 4, info.c_str(),
-                          body.data(), static_cast<std::size_t>(written));
+  const int written = store(body.data());
+  return write_setup_file(setup_file, path, identifier, code, info.c_str(), body.data(),
+                          static_cast<std::size_t>(written));
+}
+
+}  // namespace
+
+int load_usb(const char *path, int what, int mode) {
+  return load_file(path, what, mode, setupusb_identifier, load_usbsetup);
+}
+
+int save_usb(const char *path, char *values[]) {
+  return save_file(path, values, setupusb_identifier, get_app_ident(QV_APP_TRQ, 200) << 4, store_usbsetup);
+}
+
+int load(const char *path, int what, int mode) { return load_file(path, what, mode, setup_identifier, load_setup); }
+
+int save(const char *path, char *values[]) {
+  return save_file(path, values, setup_identifier, get_app_ident(QV_APP_KMV, 100) << 4, store_setup);
 }

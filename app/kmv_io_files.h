@@ -12,3 +12,8 @@ int load_usb(const char *path, int what, int mode);
 // and body. The old file is replaced only once the new one is on disk.
 // 0, or -1 after a report.
 int save_usb(const char *path, char *values[]);
+
+// The PCI variant's files ("KMV Setup File", module-type code of the KMV
+// application, the eight card slots).
+int load(const char *path, int what, int mode);
+int save(const char *path, char *values[]);

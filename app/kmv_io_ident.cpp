@@ -75,6 +75,10 @@ void fillfilehdr(const char *path, IdentLine lines[IDENT_LINE_COUNT], char *valu
 }
 
 void get_file_info(int fill_fields, const char *path, int panel, int *ok) {
+  get_setup_file_info(setupusb_identifier, fill_fields, path, panel, ok);
+}
+
+void get_setup_file_info(const char *identifier, int fill_fields, const char *path, int panel, int *ok) {
   ResetTextBox(panel, INFO_BOX, "");
   if (path == nullptr || std::strchr(path, '*') != nullptr) return;
   if (ok) *ok = fill_fields;
@@ -84,14 +88,14 @@ void get_file_info(int fill_fields, const char *path, int panel, int *ok) {
     unlink_qvfile(setup_file);
     return;
   }
-  if (valid_qvfile(setup_file, setupusb_identifier, 0) == 0) {
+  if (valid_qvfile(setup_file, identifier, 0) == 0) {
     SetCtrlVal(panel, INFO_BOX, "Selected file has not correct TRQ format\n");
     unlink_qvfile(setup_file);
     return;
   }
-  const int size = get_info(setup_file, nullptr, setupusb_identifier);
+  const int size = get_info(setup_file, nullptr, identifier);
   std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) + 2 : 0, '\0');
-  if (size <= 0 || get_info(setup_file, buffer.data(), setupusb_identifier) <= 0) {
+  if (size <= 0 || get_info(setup_file, buffer.data(), identifier) <= 0) {
     unlink_qvfile(setup_file);
     return;
   }

@@ -28,3 +28,5 @@ void fillfilehdr(const char *path, IdentLine lines[IDENT_LINE_COUNT], char *valu
 // fill_fields, or 1 when the identification could be read; a path holding
 // '*' leaves it untouched.
 void get_file_info(int fill_fields, const char *path, int panel, int *ok);
+// The same for the setup files of either variant (its identifier).
+void get_setup_file_info(const char *identifier, int fill_fields, const char *path, int panel, int *ok);

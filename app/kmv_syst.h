@@ -61,7 +61,8 @@ int init_usbsystem(const char *ini_path);
 // The one road of a value to a module: send (with the connector's enable bit
 // as flag), read back, store the read-back in the module's set.
 int set_usbmodule_parameter(short module, int par_id, ParameterValue value);
-// The PCI variant's sets are not built in this program: a zeroed value.
+// A value of the PCI variant's set of card `module` (app/kmv_syst_pci.h);
+// zeroed while that set is not built.
 ParameterValue read_module_parameter(int module, short par_id);
 
 // Helpers over ParameterValue (first four bytes).

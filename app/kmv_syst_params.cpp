@@ -231,4 +231,3 @@ int set_usbmodule_parameter(short module, int par_id, ParameterValue value) {
   return s;
 }
 
-ParameterValue read_module_parameter(int module, short par_id) { return ParameterValue{}; }

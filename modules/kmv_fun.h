@@ -341,6 +341,79 @@ int16_t KMVUSB_close(void);
 // call repeatedly.
 void kmvusb_cleanup(void);
 
+// ---- PCI cards (KMV-100): start ------------------------------------------------
+
+// PCI parameter ids (the keys' positions in a KMV_MODULEn section).
+enum : KMVParameterId {
+  KMV_PAR_C1_P5V = 2,
+  KMV_PAR_C1_M5V = 3,
+  KMV_PAR_C1_P12V = 4,
+  KMV_PAR_C1_GAIN_HV = 5,
+  KMV_PAR_C2_P5V = 6,
+  KMV_PAR_C2_M5V = 7,
+  KMV_PAR_C2_P12V = 8,
+  KMV_PAR_C2_DIGOUT = 9,
+  KMV_PAR_C3_COOLING = 10,
+  KMV_PAR_C3_COOLVOLT = 11,
+  KMV_PAR_C3_COOLCURR = 12,
+  KMV_PAR_C3_GAIN_HV = 13,
+  KMV_PAR_C3_P5V = 14,
+  KMV_PAR_C3_M5V = 15,
+  KMV_PAR_C3_P12V = 16,
+};
+constexpr int16_t KMV_ACCESS_CODE = 8365;
+constexpr int KMV_EEP_BLOCK = 25;        // adjust block at byte 102: serial, date, check byte
+constexpr int KMV_EEP_BLOCK_ADDR = 102;
+constexpr int KMV_LIMIT_ADDR = 100;      // the two gain limits; their check byte is byte 127
+extern const KMVEepField kmv_eep_par[2];  // serial_no, date within the adjust block
+
+// Mode 0 hardware or 100 emulation, card count and first card (from 1) for
+// the next KMV_init.
+void KMV_force_mode(int16_t mode, int16_t count, int16_t first);
+// Starts the cards from the ini file (or forced or default values): the last
+// card start's result, KMV_NO_ACT_MOD when no card runs, KMV_OPEN_FILE, the
+// file check's result, or KMV_WINDRV_ERR when a card cannot be opened.
+int16_t KMV_init(const char *ini_path);
+// The serial text of card m (text holds 13 bytes) and the number in it from
+// its third character: 1, or KMV_EEPROM_READ / KMV_WINDRV_ERR.
+int16_t get_kmv_serial_number(int16_t m, uint32_t *number, char *text);
+
+// ---- PCI cards: parameters, outputs, states, mode, close -----------------------
+
+// Nothing is sent in emulation or with send 0.
+int16_t KMV_set_parameter(int16_t module, int16_t par_id, int16_t send, float value);  // module -1 = every active
+int16_t KMV_set_parameters(int16_t module, int16_t send, const KMVParameters *rec);
+int16_t KMV_get_parameters(int16_t module, KMVParameters *out);
+int16_t KMV_get_parameter(int16_t module, int16_t par_id, float *value);
+int16_t KMV_enable_outputs(int16_t module, int16_t enable);  // module -1 = every active
+int16_t KMV_clear_overload(int16_t module);                  // module -1 = every active
+// *state: bit 0 connector 1, bit 1 connector 3 in overload / 1 at the cooler current limit.
+int16_t KMV_get_overload_state(int16_t module, int16_t *state);
+int16_t KMV_get_curr_lmt_state(int16_t module, int16_t *state);
+// Switches between hardware (0) and emulation (100); flags[j] asks card j to
+// run; takeover lets a card marked in use by another program be taken.
+int16_t KMV_set_mode(int16_t mode, int16_t takeover, const int16_t flags[8]);
+// Outputs of every card in use off, markers cleared, cards closed: 1 when
+// never opened, else 2.
+int16_t KMV_close(void);
+void kmv_cleanup(void);
+// Every supply off, digital outputs 0, overload reset pulsed; the cooler too
+// when asked, else its switch is kept.
+void disable_outputs(int16_t module, int16_t with_cooler);
+
+// ---- PCI cards: EEPROM adjust data and gain limits ------------------------------
+// Connector 0 is connector 1, connector 1 is connector 3.
+
+int16_t KMV_get_eeprom_data(int16_t module, KMVEepromData *data);
+int16_t KMV_write_eeprom_data(int16_t module, int16_t access_code, KMVEepromData *data);
+int16_t KMV_get_gain_HV_limit(int16_t module, int16_t connector, int16_t *limit);
+int16_t KMV_set_gain_HV_limit(int16_t module, int16_t connector, int16_t *limit);
+// The adjust block into image (26 bytes: the block and the limits' check byte).
+int16_t load_kmv_adjust_para_from_eeprom(int16_t module, char *image);
+int16_t save_kmv_adjust_para_in_eeprom(int16_t module, char *image);
+int16_t get_limit(int16_t module, int16_t connector, int16_t *limit);
+int16_t set_limit(int16_t module, int16_t connector, int16_t *limit);
+
 // ---- standard-call twins: the same calls with the callee-cleans convention
 // of the 32-bit build, results widened to 32 bits -----------------------------
 
@@ -376,3 +449,18 @@ int32_t KMV_STDCALL KMVstd_get_init_status(int16_t module, int16_t *status);
 int32_t KMV_STDCALL KMVstd_get_module_info(int16_t module, KMVModuleInfo *info);
 int32_t KMV_STDCALL KMVstd_get_mode(void);
 int32_t KMV_STDCALL KMVstd_get_error_string(int16_t code, char *buf, int16_t maxlen);
+int32_t KMV_STDCALL KMVstd_init(const char *ini_path);
+int32_t KMV_STDCALL KMVstd_set_parameters(int16_t module, int16_t send, const KMVParameters *rec);
+int32_t KMV_STDCALL KMVstd_set_parameter(int16_t module, int16_t par_id, int16_t send, float value);
+int32_t KMV_STDCALL KMVstd_get_parameters(int16_t module, KMVParameters *out);
+int32_t KMV_STDCALL KMVstd_get_parameter(int16_t module, int16_t par_id, float *value);
+int32_t KMV_STDCALL KMVstd_enable_outputs(int16_t module, int16_t enable);
+int32_t KMV_STDCALL KMVstd_clear_overload(int16_t module);
+int32_t KMV_STDCALL KMVstd_get_overload_state(int16_t module, int16_t *state);
+int32_t KMV_STDCALL KMVstd_get_curr_lmt_state(int16_t module, int16_t *state);
+int32_t KMV_STDCALL KMVstd_set_mode(int16_t mode, int16_t takeover, const int16_t flags[8]);
+int32_t KMV_STDCALL KMVstd_get_eeprom_data(int16_t module, KMVEepromData *data);
+int32_t KMV_STDCALL KMVstd_write_eeprom_data(int16_t module, int16_t access_code, KMVEepromData *data);
+int32_t KMV_STDCALL KMVstd_get_gain_HV_limit(int16_t module, int16_t connector, int16_t *limit);
+int32_t KMV_STDCALL KMVstd_set_gain_HV_limit(int16_t module, int16_t connector, int16_t *limit);
+int32_t KMV_STDCALL KMVstd_close(void);

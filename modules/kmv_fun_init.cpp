@@ -41,29 +41,6 @@ int16_t fail(int16_t code) {
 
 bool emulation_word(int16_t word) { return word != KMV_MODE_HARDWARE; }
 
-// A section description whose rows are released with it.
-class Section {
- public:
-  Section(const char *pattern, int n, const char *const names[]) {
-    std::snprintf(pattern_, sizeof pattern_, "%s", pattern);
-    section_.pattern = pattern_;
-    ok_ = create_parset(&section_, n, names) == 0;
-  }
-  ~Section() { std::free(section_.keywords); }
-  Section(const Section &) = delete;
-  Section &operator=(const Section &) = delete;
-  bool ok() const { return ok_; }
-  ParFileSection *get() { return &section_; }
-  void rename(int row, const char *name) {
-    platform::copy_bounded(section_.keywords[row].name, sizeof section_.keywords[row].name, name);
-  }
-
- private:
-  char pattern_[32] = {};
-  ParFileSection section_{0, nullptr, nullptr};
-  bool ok_ = false;
-};
-
 void zero_slot(int m) {
   kmvusb_mod[m] = kEmptySlot;
   kmvusb[m] = KMVUSBParameters{};
@@ -91,17 +68,12 @@ void set_defaults(int m) {
 void read_module_section(FILE *f, int m) {
   char pattern[24];
   std::snprintf(pattern, sizeof pattern, "KMVUSB_MODULE%d", m + 1);
-  Section sec(pattern, kKeys, kModuleKeys);
+  KMVIniSection sec(pattern, kKeys, kModuleKeys);
   if (!sec.ok()) return;
   const int32_t pos = get_section_pos(f, sec.get());
   if (pos < 0) return;
 
-  int32_t active = 0;
-  if (get_parameter(f, sec.get(), pos, 0, &active, 'I') != 1) {
-    sec.rename(0, "ACTIVE");
-    get_parameter(f, sec.get(), pos, 0, &active, 'I');
-    sec.rename(0, kModuleKeys[0]);
-  }
+  const int32_t active = sec.read_active(f, pos);
   KMVUSBParameters &rec = kmvusb_orig[m];
   rec.active = static_cast<int16_t>(lim(active, 0, 1));
   kmvusb_priv_orig[m].setup_active = rec.active;
@@ -135,24 +107,12 @@ void read_module_section(FILE *f, int m) {
 
 // Reads the base and module sections. 0, or the failure to return.
 int16_t read_ini(const char *path) {
-  const int valid = check_if_valid(path, "KMVUSB");
-  if (valid != 0) return static_cast<int16_t>(valid);
-  FILE *f = std::fopen(path, "rb");
-  if (f == nullptr) return fail(KMV_OPEN_FILE);
-  Section base("KMVUSB_BASE", 1, kBaseKeys);
-  const int32_t pos = base.ok() ? get_section_pos(f, base.get()) : -1;
-  if (pos < 0) {
-    std::fclose(f);
-    return fail(KMV_OPEN_FILE);
-  }
-  int32_t word = -1;
-  if (kmvusb_force_mode_word < 0) {
-    get_parameter(f, base.get(), pos, 0, &word, 'I');
-  } else {
-    word = kmvusb_force_mode_word;
-    kmvusb_force_mode_word = -1;
-  }
-  if (word == KMV_MODE_HARDWARE || word == KMVUSB_MODE_EMULATION) kmvusb_hardware = static_cast<int16_t>(word);
+  KMVIniSection base("KMVUSB_BASE", 1, kBaseKeys);
+  FILE *f = nullptr;
+  int32_t pos = -1;
+  const int16_t r = kmv_open_ini(path, "KMVUSB", base, &f, &pos, &kmvusb_force_mode_word, &kmvusb_hardware,
+                                 KMVUSB_MODE_EMULATION);
+  if (r != 0) return r;
   for (int m = 0; m < KMVUSB_MAX_MODULES; ++m) {
     set_defaults(m);
     read_module_section(f, m);
@@ -167,15 +127,11 @@ void default_selection() {
   if (!emulation_word(kmvusb_hardware)) no_of_kmvusb_modules = orig_no_of_kmvusb_modules;
   // Every slot starts from its defaults, so none stays active from an earlier start.
   for (int m = 0; m < KMVUSB_MAX_MODULES; ++m) set_defaults(m);
-  const int first = kmvusb_force_first < 0 ? 0 : kmvusb_force_first;
-  const bool counted = kmvusb_force_count >= 1;
-  const int end = counted ? first + kmvusb_force_count : KMVUSB_MAX_MODULES;
-  for (int m = first; m < end && m < KMVUSB_MAX_MODULES; ++m) {
-    if (!counted && m != first) continue;
+  kmv_default_slots(KMVUSB_MAX_MODULES, kmvusb_force_first, kmvusb_force_count, [](int m) {
     kmvusb_orig[m].active = 1;
     kmvusb_priv_orig[m].setup_active = 1;
     ++kmvusb_active_count;
-  }
+  });
 }
 
 void number_emulated_modules() {
@@ -185,17 +141,8 @@ void number_emulated_modules() {
     kmvusb_mod[m].port = static_cast<int16_t>(m + 10);
     ++no_of_kmvusb_modules;
   };
-  if (kmvusb_force_count < 1) {
-    for (int m = 0; m < KMVUSB_MAX_MODULES; ++m)
-      if (kmvusb_orig[m].active) take(m);
-    return;
-  }
-  for (KMVUSBParameters &p : kmvusb_orig) p.active = 0;
-  for (int m = kmvusb_force_first < 0 ? 0 : kmvusb_force_first;
-       m < KMVUSB_MAX_MODULES && no_of_kmvusb_modules < kmvusb_force_count; ++m) {
-    kmvusb_orig[m].active = 1;
-    take(m);
-  }
+  kmv_number_emulated(KMVUSB_MAX_MODULES, kmvusb_force_first, kmvusb_force_count,
+                      [](int m) -> int16_t & { return kmvusb_orig[m].active; }, take);
 }
 
 struct Candidate {

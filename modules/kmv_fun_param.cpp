@@ -13,7 +13,6 @@ uint16_t kmvusb_dac_stale[4];
 
 namespace {
 
-constexpr double kDacScale = 4095.1;
 constexpr int16_t kSendCacheOnly = 3;
 
 // Register 0 bit of a connector's supply (0 = on).
@@ -26,24 +25,6 @@ int supply_bit(int kind, int c) {
     default:
       return 8 + c;  // M5V
   }
-}
-
-// A float truncated toward zero to 16 bits as an unsigned value wraps it
-// (-1 -> 65535); out-of-range and NaN values saturate first instead of being
-// undefined.
-uint16_t truncate_u16(float v) {
-  if (std::isnan(v)) return 0;
-  const double t = std::clamp(std::trunc(static_cast<double>(v)), static_cast<double>(INT32_MIN),
-                              static_cast<double>(INT32_MAX));
-  return static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(t)));
-}
-
-uint16_t switch_value(float v) { return limsu(truncate_u16(v), 0, 1); }
-
-// Products in double, clamped as float to the DAC range, then rounded.
-uint16_t dac_code(double scaled) {
-  const float f = limf(static_cast<float>(scaled), 0.0f, 4095.0f);
-  return static_cast<uint16_t>(qv::round(f));
 }
 
 // Emulation: a cooler change ends the connector's current limit.
@@ -94,6 +75,24 @@ int16_t check_module(int16_t module) {
 
 }  // namespace
 
+// A float truncated toward zero to 16 bits as an unsigned value wraps it
+// (-1 -> 65535); out-of-range and NaN values saturate first instead of being
+// undefined.
+uint16_t kmv_truncate_u16(float v) {
+  if (std::isnan(v)) return 0;
+  const double t = std::clamp(std::trunc(static_cast<double>(v)), static_cast<double>(INT32_MIN),
+                              static_cast<double>(INT32_MAX));
+  return static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(t)));
+}
+
+uint16_t kmv_switch_value(float v) { return limsu(kmv_truncate_u16(v), 0, 1); }
+
+// Products in double, clamped as float to the DAC range, then rounded.
+uint16_t kmv_dac_code(double scaled) {
+  const float f = limf(static_cast<float>(scaled), 0.0f, 4095.0f);
+  return static_cast<uint16_t>(qv::round(f));
+}
+
 bool kmvusb_emulated() { return kmvusb_hardware != KMV_MODE_HARDWARE; }
 
 unsigned short *kmvusb_regdata(int16_t m) {
@@ -128,7 +127,7 @@ int16_t kmvusb_apply_parameter(int16_t m, int16_t par_id, int16_t send, float va
   int r = 0;
 
   if (par_id == KMVUSB_PAR_DIGOUT) {
-    const uint16_t v = limsu(truncate_u16(value), 0, 255);
+    const uint16_t v = limsu(kmv_truncate_u16(value), 0, 255);
     rec.DIGOUT = static_cast<int16_t>(v);
     if (send != 0) {
       if (regs == nullptr) return fail(KMV_ERR_USB);
@@ -149,7 +148,7 @@ int16_t kmvusb_apply_parameter(int16_t m, int16_t par_id, int16_t send, float va
     case KMVUSB_PAR_P5V:
     case KMVUSB_PAR_M5V:
     case KMVUSB_PAR_P12V: {
-      const uint16_t v = switch_value(value);
+      const uint16_t v = kmv_switch_value(value);
       if (kind == KMVUSB_PAR_P5V) {
         p.P5V = static_cast<int16_t>(v);
       } else if (kind == KMVUSB_PAR_M5V) {
@@ -168,7 +167,7 @@ int16_t kmvusb_apply_parameter(int16_t m, int16_t par_id, int16_t send, float va
       break;
     }
     case KMVUSB_PAR_COOLING: {
-      const uint16_t v = switch_value(value);
+      const uint16_t v = kmv_switch_value(value);
       p.COOLING = static_cast<int16_t>(v);
       if (regs == nullptr) return fail(KMV_ERR_USB);
       if (send == kSendCacheOnly) {
@@ -182,20 +181,20 @@ int16_t kmvusb_apply_parameter(int16_t m, int16_t par_id, int16_t send, float va
     case KMVUSB_PAR_GAIN_HV: {
       const float v = limf(value, 0.0f, static_cast<float>(kmvusb_priv[m].hv_limit[c]));
       p.GAIN_HV = v;
-      if (send != 0) r = kmvusb_write_dac(m, 4 + c, dac_code(static_cast<double>(v) * kDacScale / 100.0), false);
+      if (send != 0) r = kmvusb_write_dac(m, 4 + c, kmv_dac_code(static_cast<double>(v) * kKmvDacScale / 100.0), false);
       break;
     }
     case KMVUSB_PAR_COOLVOLT: {
       const float v = limf(value, 0.0f, 5.0f);
       p.COOLVOLT = v;
-      r = kmvusb_write_dac(m, c, dac_code((5.0 - static_cast<double>(v)) * kDacScale / 5.0), false);
+      r = kmvusb_write_dac(m, c, kmv_dac_code((5.0 - static_cast<double>(v)) * kKmvDacScale / 5.0), false);
       if (v == 0.0f) end_emulated_limit(m, c);
       break;
     }
     default: {  // COOLCURR: the code never goes below that of 5 mA
       const float v = limf(value, 0.0f, 2.0f);
       p.COOLCURR = v;
-      r = kmvusb_write_dac(m, 8 + c, dac_code(std::max(static_cast<double>(v), 0.005) * kDacScale / 2.0), false);
+      r = kmvusb_write_dac(m, 8 + c, kmv_dac_code(std::max(static_cast<double>(v), 0.005) * kKmvDacScale / 2.0), false);
       if (v == 0.0f) end_emulated_limit(m, c);
       break;
     }

@@ -62,3 +62,39 @@ int32_t KMV_STDCALL KMVUSBstd_set_gain_HV_limit(int16_t module, int16_t connecto
 }
 int32_t KMV_STDCALL KMVUSBstd_close(void) { return KMVUSB_close(); }
 int32_t KMV_STDCALL KMVUSBstd_reconnect(int16_t module) { return KMVUSB_reconnect(module); }
+
+int32_t KMV_STDCALL KMVstd_init(const char *ini_path) { return KMV_init(ini_path); }
+int32_t KMV_STDCALL KMVstd_set_parameters(int16_t module, int16_t send, const KMVParameters *rec) {
+  return KMV_set_parameters(module, send, rec);
+}
+int32_t KMV_STDCALL KMVstd_set_parameter(int16_t module, int16_t par_id, int16_t send, float value) {
+  return KMV_set_parameter(module, par_id, send, value);
+}
+int32_t KMV_STDCALL KMVstd_get_parameters(int16_t module, KMVParameters *out) { return KMV_get_parameters(module, out); }
+int32_t KMV_STDCALL KMVstd_get_parameter(int16_t module, int16_t par_id, float *value) {
+  return KMV_get_parameter(module, par_id, value);
+}
+int32_t KMV_STDCALL KMVstd_enable_outputs(int16_t module, int16_t enable) { return KMV_enable_outputs(module, enable); }
+int32_t KMV_STDCALL KMVstd_clear_overload(int16_t module) { return KMV_clear_overload(module); }
+int32_t KMV_STDCALL KMVstd_get_overload_state(int16_t module, int16_t *state) {
+  return KMV_get_overload_state(module, state);
+}
+int32_t KMV_STDCALL KMVstd_get_curr_lmt_state(int16_t module, int16_t *state) {
+  return KMV_get_curr_lmt_state(module, state);
+}
+int32_t KMV_STDCALL KMVstd_set_mode(int16_t mode, int16_t takeover, const int16_t flags[8]) {
+  return KMV_set_mode(mode, takeover, flags);
+}
+int32_t KMV_STDCALL KMVstd_get_eeprom_data(int16_t module, KMVEepromData *data) {
+  return KMV_get_eeprom_data(module, data);
+}
+int32_t KMV_STDCALL KMVstd_write_eeprom_data(int16_t module, int16_t access_code, KMVEepromData *data) {
+  return KMV_write_eeprom_data(module, access_code, data);
+}
+int32_t KMV_STDCALL KMVstd_get_gain_HV_limit(int16_t module, int16_t connector, int16_t *limit) {
+  return KMV_get_gain_HV_limit(module, connector, limit);
+}
+int32_t KMV_STDCALL KMVstd_set_gain_HV_limit(int16_t module, int16_t connector, int16_t *limit) {
+  return KMV_set_gain_HV_limit(module, connector, limit);
+}
+int32_t KMV_STDCALL KMVstd_close(void) { return KMV_close(); }

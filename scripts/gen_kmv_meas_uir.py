@@ -297,7 +297,7 @@ def pci_adjust_panel():
             ctrl(5, "numeric", 130, 230, width=100, label="Gain limit C3 (%)", data_type="short", min=0, max=255,
                  callback=cb),
             ctrl(9, "numeric", 180, 12, width=120, label="Access code", data_type="int", min=0, max=99999,
-                 callback=cb),
+                 visible=False, callback=cb),
             button(6, 250, 12, "Read", width=110, callback=cb),
             button(7, 250, 150, "Write", width=110, callback=cb),
             button(8, 250, 290, "Close", width=110, callback=cb),

@@ -2,6 +2,7 @@
 #include "platform/driver/sim_backend.h"
 
 #include "platform/driver/user_addr.h"
+#include "sim/kmv100_card.h"
 #include "sim/plx9050.h"
 
 namespace platform::driver {
@@ -142,7 +143,7 @@ std::shared_ptr<RequestServer> make_sim_backend(std::shared_ptr<sim::PciBus> bus
 
 std::shared_ptr<RequestServer> make_sim_backend_from_env() {
   auto bus = std::make_shared<sim::PciBus>();
-  bus->add_plx9050({0, 14, 0});
+  sim::add_kmv100(*bus, {0, 14, 0});
   return make_sim_backend(bus);
 }
 

@@ -11,7 +11,7 @@ namespace platform::driver {
 // other one answers its codes only).
 std::shared_ptr<RequestServer> make_sim_backend(std::shared_ptr<sim::PciBus> bus,
                                                 wire::Interface iface = wire::kNative);
-// The bus QV_PCI=sim gives: one PLX 9050 card at bus 0, slot 14.
+// The bus QV_PCI=sim gives: one KMV-100 card (PLX 9050) at bus 0, slot 14.
 std::shared_ptr<RequestServer> make_sim_backend_from_env();
 
 // The simulated bus behind the driver device while the object lives (tests).

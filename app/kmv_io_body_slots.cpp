@@ -1,0 +1,28 @@
+// The setup bodies of the two program variants: four USB module slots shown
+// in two columns, eight PCI card slots numbered directly.
+#include "app/kmv_io_body.h"
+#include "app/kmv_syst.h"
+#include "app/kmv_syst_pci.h"
+
+namespace {
+
+// The first module number of a body goes to column A, any other to column B.
+short usb_slot(int number, int first_number) { return number == first_number ? st_trq : nd_trq; }
+short pci_slot(int number, int) { return static_cast<short>(number - 1); }
+
+SetupSlots usb_slots() {
+  return {KMV_SLOTS,     modusb, KMVUSB_test_if_active, act_mod, usb_slot, set_usbmodule_parameter,
+          module_par_table, KMV_PARAMETERS};
+}
+
+SetupSlots pci_slots() {
+  return {KMV_PCI_SLOTS,  mod, KMV_test_if_active, pci_act_mod, pci_slot, set_module_parameter,
+          pci_par_table, KMV_PCI_PARAMETERS};
+}
+
+}  // namespace
+
+int store_usbsetup(char *dst) { return store_body(dst, usb_slots()); }
+void load_usbsetup(char *body, int mode) { load_body(body, mode, usb_slots()); }
+int store_setup(char *dst) { return store_body(dst, pci_slots()); }
+void load_setup(char *body, int mode) { load_body(body, mode, pci_slots()); }
