@@ -14,6 +14,7 @@
 #include "app/kmv_io_files.h"
 #include "app/kmv_io_globals.h"
 #include "app/kmv_syst.h"
+#include "app/qv_dde.h"
 #include "platform/ui/ui.h"
 #include "platform/win/progdir.h"
 #include "platform/win/strings.h"
@@ -160,7 +161,7 @@ void get_kmv_module_type_txt(int module) {
 
 void shutdown(void) {
   if (server_active) {
-    // The DDE server's release (DeactivateServer) goes here.
+    DeactivateServer(module_type_text);
     server_active = 0;
   }
   client_active = 0;
@@ -302,8 +303,7 @@ int trq_main(int argc, char *argv[]) {
   if (result == 0 && platform::ui::quit_signal() == 0) {
     client_active = 0;
     server_active = 0;
-    // The DDE server is registered here: when `server` is set and it
-    // registers under module_type_text, server_active = 1.
+    if (server && ActivateServer(module_type_text) == 0) server_active = 1;
 
     // Whatever -l named, the quit saves into the data directory.
     set_data_dir_files();

@@ -32,6 +32,9 @@ void ProgramFixture::SetUp() {
   platform::set_program_dir(prog_.path());
   setenv("QV_REGISTRY_DIR", home_.file("reg").c_str(), 1);
   setenv("XDG_DATA_HOME", home_.file("data").c_str(), 1);
+  // The remote-control service of each run lives here, not beside those of other tests.
+  if (const char *rt = getenv("XDG_RUNTIME_DIR")) old_runtime_dir_ = rt;
+  setenv("XDG_RUNTIME_DIR", home_.path().c_str(), 1);
 }
 
 void ProgramFixture::TearDown() {
@@ -40,6 +43,8 @@ void ProgramFixture::TearDown() {
   platform::set_program_dir("");
   unsetenv("QV_REGISTRY_DIR");
   unsetenv("XDG_DATA_HOME");
+  if (old_runtime_dir_.empty()) unsetenv("XDG_RUNTIME_DIR");
+  else setenv("XDG_RUNTIME_DIR", old_runtime_dir_.c_str(), 1);
   if (!cwd_.empty() && chdir(cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << cwd_;
   AppFixture::TearDown();
 }

@@ -38,6 +38,7 @@ class ProgramFixture : public AppFixture {
 
  private:
   std::string cwd_;
+  std::string old_runtime_dir_;
 };
 
 }  // namespace apptest

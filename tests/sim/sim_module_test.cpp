@@ -339,6 +339,38 @@ TEST(SimDescription, FileBuildsTheBus) {
   EXPECT_EQ(bus.module("FT1"), nullptr);
 }
 
+// A named module comes with the EEPROM production leaves: adjust block and
+// gain limits that the module library accepts.
+TEST(SimDescription, ANamedModuleHasItsAdjustData) {
+  testsupport::TempDir dir;
+  const std::string path = dir.write("bus.sim",
+                                     "[module]\nserial = KMV00001\nname = KMV-USB-1\n"
+                                     "[module]\nserial = KMV00002\nname = KMV-USB-2\nmodule_serial = KM0002\n"
+                                     "date = 12.03.2024\n"
+                                     "[module]\nserial = KMV00003\n");
+  sim::Bus bus;
+  std::string why;
+  ASSERT_TRUE(sim::load_description(bus, path, &why)) << why;
+  const auto text = [&](const char *serial, int at) {
+    return std::string(reinterpret_cast<const char *>(bus.module(serial)->eeprom().data() + at));
+  };
+  const auto block_sum = [&](const char *serial, int at, int size) {
+    uint8_t s = 0;
+    for (int i = 0; i < size; ++i) s = static_cast<uint8_t>(s + bus.module(serial)->eeprom()[at + i]);
+    return s;
+  };
+  EXPECT_EQ(text("KMV00001", 0), "KMV-USB-1");
+  EXPECT_EQ(text("KMV00001", 16), "KMV00001");
+  EXPECT_EQ(bus.module("KMV00001")->eeprom()[100], 100);
+  EXPECT_EQ(text("KMV00002", 16), "KM0002");
+  EXPECT_EQ(text("KMV00002", 32), "12.03.2024");
+  for (const char *serial : {"KMV00001", "KMV00002"}) {
+    EXPECT_EQ(block_sum(serial, 0, 49), 0x55) << serial;
+    EXPECT_EQ(block_sum(serial, 100, 5), 0x55) << serial;
+  }
+  EXPECT_NE(block_sum("KMV00003", 0, 49), 0x55);  // without a name the EEPROM stays blank
+}
+
 TEST(SimDescription, BoardsAndComPorts) {
   testsupport::TempDir dir;
   const std::string path = dir.write("boards.sim",
