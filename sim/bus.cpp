@@ -202,8 +202,8 @@ bool apply(Bus &bus, const Section &sec, std::string *error) {
     }
     for (int r = 0; r < 4; ++r) {
       const std::string key = "pins" + std::to_string(r);
-      unsigned long p = 0;
-      if (!number(key.c_str(), 0xFFFF, &p)) return false;
+      unsigned long p = 0;  // a missing key keeps the module's quiet default
+      if (!number(key.c_str(), m.input_pins(r), &p)) return false;
       m.set_input_pins(r, static_cast<uint16_t>(p));
     }
   } else if (sec.kind == "board") {

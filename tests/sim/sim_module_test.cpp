@@ -334,6 +334,9 @@ TEST(SimDescription, FileBuildsTheBus) {
   EXPECT_EQ(bus.index_of("FT1"), 1);
   EXPECT_EQ(bus.device("KMV00001")->user_area()[2], 3);
   EXPECT_EQ(bus.module("KMV00002")->input_pins(1), 0x000A);
+  // Pins the file does not name keep a quiet module's: no overload, no limit.
+  EXPECT_EQ(bus.module("KMV00001")->input_pins(3) & 0x000F, 0);
+  EXPECT_EQ(bus.module("KMV00001")->input_pins(1) & 0x000F, 0x000F);
   EXPECT_TRUE(bus.device("KMV00002")->held_elsewhere());
   EXPECT_EQ(bus.device("FT1")->description(), "FT232R USB UART");
   EXPECT_EQ(bus.module("FT1"), nullptr);
