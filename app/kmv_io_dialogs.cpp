@@ -160,11 +160,15 @@ int run_load_dialog(int parent, const LoadVariant &v) {
   SetActiveCtrl(panel, ok ? LOAD_LOAD : LOAD_NAME);
 
   int result = 0;
+  bool no_input = false;
   for (bool done = false; !done;) {
     dim_by(panel, LOAD_LOAD, ok);
     int event_panel = 0, control = 0;
     const int event = GetUserEvent(1, &event_panel, &control);
-    if (event < 0) break;  // no input will come
+    if (event < 0) {  // no input will come
+      no_input = true;
+      break;
+    }
     if (event == 0 || event_panel != panel) continue;
     char old_name[FILE_PATH_SIZE];
     std::memcpy(old_name, setup_file_name, sizeof old_name);
@@ -229,6 +233,9 @@ int run_load_dialog(int parent, const LoadVariant &v) {
     if (status != 0 && !has_pattern(setup_file_name)) remember(panel, LOAD_RECENT);
   }
   RemovePopup(0);
+  // A file asked for from outside that could not be loaded, with nobody at the
+  // dialog to see why: say so rather than end in silence.
+  if (cmd_load_file && no_input && result == 0 && !ok) error("INV_SETUP", setup_file_name);
   return result;
 }
 

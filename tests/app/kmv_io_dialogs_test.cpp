@@ -95,6 +95,18 @@ TEST_F(SetupDialogs, ALoadFromOutsideOfAnotherKindOfFileDoesNothing) {
   EXPECT_EQ(error_log(), "");
 }
 
+// With nobody at the dialog, a .set file that is no setup file of ours is
+// reported instead of ending in silence, and nothing is loaded.
+TEST_F(SetupDialogs, ALoadFromOutsideOfAFileThatIsNoSetupIsReported) {
+  const float gain = read_float_parameter(0, 4);
+  snprintf(client_fname, sizeof client_fname, "%s", dir_.write("junk.set", "junk junk\n").c_str());
+  cmd_load_file = 1;
+  EXPECT_EQ(manage_load_usb_panel(0), 0);
+  EXPECT_THAT(error_log(), HasSubstr("INV_SETUP"));
+  EXPECT_THAT(error_log(), HasSubstr("junk.set"));
+  EXPECT_EQ(read_float_parameter(0, 4), gain);
+}
+
 TEST_F(SetupDialogs, TheOperatorTypesANameWithoutExtension) {
   saved("run7.set", 44.0f);
   int load_dimmed = -1;
