@@ -74,6 +74,19 @@ int16_t trqlim_valid[KMVUSB_MAX_MODULES];
 int16_t sim_ovld_cnt[8];
 int16_t sim_curr_cnt[8];
 
+void kmv_emulate_overload(int16_t module, int16_t *latch, int possible) {
+  if (*latch != 0) return;  // the counter stands still while one is latched
+  if (sim_ovld_cnt[module] != kmv_sim_draw_at) {
+    ++sim_ovld_cnt[module];
+    return;
+  }
+  sim_ovld_cnt[module] = 0;
+  const int bits = kmv_rand() & possible;
+  *latch = static_cast<int16_t>(*latch | bits);
+  if (bits != 0)
+    for (int16_t &n : sim_ovld_cnt) n = 0;
+}
+
 KMVParameters kmv[KMV_MAX_MODULES];
 KMVParameters kmv_orig[KMV_MAX_MODULES];
 KMVModuleInfo kmv_mod[KMV_MAX_MODULES] = {kNoCard, kNoCard, kNoCard, kNoCard, kNoCard, kNoCard, kNoCard, kNoCard};

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr int kSimDrawAt = 50;  // the emulation draws on the call at which its counter stands here
-
 int16_t fail(int16_t code) {
   kmv_err = code;
   return code;
@@ -177,21 +175,12 @@ int16_t KMVUSB_get_overload_state(int16_t module, int16_t *state) {
     unsigned short v = 0;
     if (kmvusb_lower.get_register(p.ftdi_index, 3, &v) != 0) return fail(KMV_ERR_USB);
     p.overload_latch = static_cast<int16_t>(v & 0x000F);
-  } else if (p.overload_latch == 0) {
-    // An overload only where the gain is at least 50 % and the outputs are on;
-    // the counter stands still while one is latched.
-    if (sim_ovld_cnt[module] == kSimDrawAt) {
-      sim_ovld_cnt[module] = 0;
-      int bits = kmv_rand() & 0xF;
-      for (int c = 0; c < 4; ++c) {
-        if (kmvusb[module].connector[c].GAIN_HV < 50.0f || (p.enabled & bit16(c)) == 0) bits &= ~(1 << c);
-      }
-      p.overload_latch = static_cast<int16_t>(p.overload_latch | bits);
-      if (bits != 0)
-        for (int16_t &n : sim_ovld_cnt) n = 0;
-    } else {
-      ++sim_ovld_cnt[module];
-    }
+  } else {
+    // An overload only where the gain is at least 50 % and the outputs are on.
+    int possible = 0;
+    for (int c = 0; c < 4; ++c)
+      if (kmvusb[module].connector[c].GAIN_HV >= 50.0f && (p.enabled & bit16(c)) != 0) possible |= 1 << c;
+    kmv_emulate_overload(module, &p.overload_latch, possible);
   }
   if (state != nullptr) *state = p.overload_latch;
   return KMV_NONE;
@@ -206,7 +195,7 @@ int16_t KMVUSB_get_curr_lmt_state(int16_t module, int16_t *state) {
     if (kmvusb_lower.get_register(p.ftdi_index, 1, &v) != 0) return fail(KMV_ERR_USB);
     p.curr_lmt = static_cast<int16_t>(~v & 0x000F);  // the inputs are active low
   } else {
-    const bool draw_now = sim_curr_cnt[module] == kSimDrawAt;
+    const bool draw_now = sim_curr_cnt[module] == kmv_sim_draw_at;
     const int draw = draw_now ? kmv_rand() & 0xF : 0;
     for (int c = 0; c < 4; ++c) {
       const KMVUSBConnectorParameters &k = kmvusb[module].connector[c];

@@ -18,7 +18,6 @@ KMVWriteWordPortFun wr_word_fun = P9050_WriteQVWord;
 
 namespace {
 
-constexpr int kSimDrawAt = 50;
 constexpr uint16_t kStrobes = 0x3000;  // both DAC load strobes inactive
 
 int16_t fail(int16_t code) {
@@ -333,18 +332,10 @@ int16_t KMV_get_overload_state(int16_t module, int16_t *state) {
         kmv[module].C2_DIGOUT = static_cast<int16_t>((read_word(p.ctrl_addr) >> 8) & 0xFF);
       p.overload_latch = f;
     }
-  } else if (p.overload_latch == 0) {
-    if (sim_ovld_cnt[module] == kSimDrawAt) {
-      sim_ovld_cnt[module] = 0;
-      int bits = kmv_rand() & 3;
-      if (kmv[module].C1_GAIN_HV < 50.0f) bits &= ~1;
-      if (kmv[module].C3_GAIN_HV < 50.0f) bits &= ~2;
-      p.overload_latch = static_cast<int16_t>(p.overload_latch | bits);
-      if (bits != 0)
-        for (int16_t &n : sim_ovld_cnt) n = 0;
-    } else {
-      ++sim_ovld_cnt[module];
-    }
+  } else {
+    // Connectors 1 and 3 carry the high voltage: an overload only at a gain of at least 50 %.
+    const int possible = (kmv[module].C1_GAIN_HV >= 50.0f ? 1 : 0) | (kmv[module].C3_GAIN_HV >= 50.0f ? 2 : 0);
+    kmv_emulate_overload(module, &p.overload_latch, possible);
   }
   if (state != nullptr) *state = p.overload_latch;
   return KMV_NONE;
@@ -358,7 +349,7 @@ int16_t KMV_get_curr_lmt_state(int16_t module, int16_t *state) {
   } else {
     const KMVParameters &k = kmv[module];
     if (k.C3_COOLING != 0 && k.C3_COOLVOLT != 0.0f && k.C3_COOLCURR != 0.0f) {
-      if (sim_curr_cnt[module] == kSimDrawAt) {
+      if (sim_curr_cnt[module] == kmv_sim_draw_at) {
         sim_curr_cnt[module] = 0;
         if (kmv_rand() & 1) {
           p.curr_lmt = static_cast<int16_t>(p.curr_lmt ^ 1);

@@ -50,6 +50,14 @@ KMVUSBLowerLayer kmvusb_default_lower();
 // default); only its low four bits are used.
 extern int (*kmv_rand)(void);
 
+// The emulation draws on the call at which a module's counter stands here.
+inline constexpr int kmv_sim_draw_at = 50;
+
+// Emulated overloads of both families: while none is latched in *latch, the
+// module's counter runs up to the draw mark; there a random pick of the
+// connectors in `possible` latches, and any overload restarts every counter.
+void kmv_emulate_overload(int16_t module, int16_t *latch, int possible);
+
 // ---- shared by the library's files ------------------------------------------
 
 // Emulation: no device is touched.
