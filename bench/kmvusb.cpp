@@ -18,7 +18,6 @@
 namespace {
 
 using bench::clear;
-using bench::load_blocks;
 using bench::total;
 
 struct Op {

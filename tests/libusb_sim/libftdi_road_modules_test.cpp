@@ -12,6 +12,7 @@
 #include "platform/d2xx/eeprom_layout.h"
 #include "platform/d2xx/ftd2xx.h"
 #include "tests/libusb_sim/libftdi_road_fixture.h"
+#include "tests/modules/program_data.h"
 #include "tests/testsupport/testsupport.h"
 
 namespace {
@@ -155,17 +156,10 @@ TEST_F(ChipEeprom, ProductRecordAndUserAreaRoundTrip) {
   ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
   FT_HANDLE h = nullptr;
   ASSERT_EQ(FT_Open(0, &h), FT_OK);
-  std::array<char, 32> manufacturer{};
-  std::array<char, 16> manufacturer_id{}, serial{};
-  std::array<char, 64> description{};
-  FT_PROGRAM_DATA p{};
-  p.Signature1 = FT_EE_SIGNATURE1;
-  p.Signature2 = FT_EE_SIGNATURE2;
-  p.Version = 5;
-  p.Manufacturer = manufacturer.data();
-  p.ManufacturerId = manufacturer_id.data();
-  p.Description = description.data();
-  p.SerialNumber = serial.data();
+  ftdi_test::ProgramData record;
+  FT_PROGRAM_DATA &p = record.data;
+  auto &description = record.description;
+  auto &serial = record.serial;
   ASSERT_EQ(FT_EE_Read(h, &p), FT_OK);
   EXPECT_STREQ(description.data(), "UM232H Q&V5");
   EXPECT_STREQ(serial.data(), "KMVA");

@@ -5,27 +5,13 @@
 #include <cstring>
 
 #include "tests/modules/ftdi_fixture.h"
+#include "tests/modules/program_data.h"
 
 namespace {
 
 using ftdi_test::SimBusTest;
 
-struct ProgramData {
-  std::array<char, 32> manufacturer{};
-  std::array<char, 16> manufacturer_id{};
-  std::array<char, 64> description{};
-  std::array<char, 16> serial{};
-  FT_PROGRAM_DATA data{};
-  ProgramData() {
-    data.Signature1 = FT_EE_SIGNATURE1;
-    data.Signature2 = FT_EE_SIGNATURE2;
-    data.Version = 5;
-    data.Manufacturer = manufacturer.data();
-    data.ManufacturerId = manufacturer_id.data();
-    data.Description = description.data();
-    data.SerialNumber = serial.data();
-  }
-};
+using ftdi_test::ProgramData;
 
 class ProductEeprom : public SimBusTest {
  protected:
