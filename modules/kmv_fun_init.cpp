@@ -69,8 +69,7 @@ void read_module_section(FILE *f, int m) {
   char pattern[24];
   std::snprintf(pattern, sizeof pattern, "KMVUSB_MODULE%d", m + 1);
   KMVIniSection sec(pattern, kKeys, kModuleKeys);
-  if (!sec.ok()) return;
-  const int32_t pos = get_section_pos(f, sec.get());
+  const int32_t pos = sec.find(f);
   if (pos < 0) return;
 
   const int32_t active = sec.read_active(f, pos);
@@ -81,17 +80,8 @@ void read_module_section(FILE *f, int m) {
 
   for (int c = 0; c < 4; ++c) {
     KMVUSBConnectorParameters &p = rec.connector[c];
-    const auto id = [c](int kind) { return 7 * c + kind; };
-    const auto read_switch = [&](int kind) {
-      int32_t v = 0;
-      get_parameter(f, sec.get(), pos, id(kind), &v, 'I');
-      return static_cast<int16_t>(lim(v, 0, 1));
-    };
-    const auto read_float = [&](int kind, float max) {
-      float v = 0.0f;
-      get_parameter(f, sec.get(), pos, id(kind), &v, 'F');
-      return limf(v, 0.0f, max);
-    };
+    const auto read_switch = [&](int kind) { return sec.read_int(f, pos, 7 * c + kind, 0, 1); };
+    const auto read_float = [&](int kind, float max) { return sec.read_float(f, pos, 7 * c + kind, max); };
     p.P5V = read_switch(KMVUSB_PAR_P5V);
     p.M5V = read_switch(KMVUSB_PAR_M5V);
     p.P12V = read_switch(KMVUSB_PAR_P12V);
@@ -100,9 +90,7 @@ void read_module_section(FILE *f, int m) {
     p.COOLVOLT = read_float(KMVUSB_PAR_COOLVOLT, 5.0f);
     p.COOLCURR = read_float(KMVUSB_PAR_COOLCURR, 2.0f);
   }
-  uint32_t digout = 0;
-  get_parameter(f, sec.get(), pos, KMVUSB_PAR_DIGOUT, &digout, 'U');
-  rec.DIGOUT = static_cast<int16_t>(limlu(digout, 0, 255));
+  rec.DIGOUT = sec.read_byte(f, pos, KMVUSB_PAR_DIGOUT);
 }
 
 // Reads the base and module sections. 0, or the failure to return.

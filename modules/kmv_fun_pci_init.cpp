@@ -142,26 +142,12 @@ void read_card_section(FILE *f, int m) {
   char pattern[24];
   std::snprintf(pattern, sizeof pattern, "KMV_MODULE%d", m + 1);
   KMVIniSection sec(pattern, kKeys, kModuleKeys);
-  if (!sec.ok()) return;
-  const int32_t pos = get_section_pos(f, sec.get());
+  const int32_t pos = sec.find(f);
   if (pos < 0) return;
   KMVParameters &rec = kmv_orig[m];
-  const auto read_int = [&](int id, int lo, int hi) {
-    int32_t v = 0;
-    get_parameter(f, sec.get(), pos, id, &v, 'I');
-    return static_cast<int16_t>(lim(v, lo, hi));
-  };
-  const auto read_float = [&](int id, float max) {
-    float v = 0.0f;
-    get_parameter(f, sec.get(), pos, id, &v, 'F');
-    return limf(v, 0.0f, max);
-  };
-  kmv_priv_orig[m].pci_bus_no = -1;
-  {
-    int32_t bus = -1;
-    get_parameter(f, sec.get(), pos, 1, &bus, 'I');
-    kmv_priv_orig[m].pci_bus_no = static_cast<int16_t>(lim(bus, -1, 7));
-  }
+  const auto read_int = [&](int id, int lo, int hi) { return sec.read_int(f, pos, id, lo, hi); };
+  const auto read_float = [&](int id, float max) { return sec.read_float(f, pos, id, max); };
+  kmv_priv_orig[m].pci_bus_no = sec.read_int(f, pos, 1, -1, 7, -1);
   const int32_t active = sec.read_active(f, pos);
   rec.active = static_cast<int16_t>(lim(active, 0, 1));
   kmv_priv_orig[m].setup_active = rec.active;
@@ -174,9 +160,7 @@ void read_card_section(FILE *f, int m) {
   rec.C2_P5V = read_int(KMV_PAR_C2_P5V, 0, 1);
   rec.C2_M5V = read_int(KMV_PAR_C2_M5V, 0, 1);
   rec.C2_P12V = read_int(KMV_PAR_C2_P12V, 0, 1);
-  uint32_t digout = 0;
-  get_parameter(f, sec.get(), pos, KMV_PAR_C2_DIGOUT, &digout, 'U');
-  rec.C2_DIGOUT = static_cast<int16_t>(limlu(digout, 0, 255));
+  rec.C2_DIGOUT = sec.read_byte(f, pos, KMV_PAR_C2_DIGOUT);
   rec.C3_COOLING = read_int(KMV_PAR_C3_COOLING, 0, 1);
   rec.C3_COOLVOLT = read_float(KMV_PAR_C3_COOLVOLT, 5.0f);
   rec.C3_COOLCURR = read_float(KMV_PAR_C3_COOLCURR, 2.0f);

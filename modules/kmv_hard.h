@@ -103,6 +103,13 @@ class KMVIniSection {
   // Row 0, the active flag, at the section found at pos; its key "ACTIVE"
   // is the fallback when the row's own key is missing. 0 when neither is there.
   int32_t read_active(FILE *f, int32_t pos);
+  // The section's position in f; -1 when it, or this table, is missing.
+  int32_t find(FILE *f);
+  // Typed rows of the section at pos, clamped to their range; a missing key
+  // reads as `missing` (integers) or 0.
+  int16_t read_int(FILE *f, int32_t pos, int row, int lo, int hi, int32_t missing = 0);
+  float read_float(FILE *f, int32_t pos, int row, float max);
+  int16_t read_byte(FILE *f, int32_t pos, int row);  // an unsigned 0..255
 
  private:
   char pattern_[32] = {};

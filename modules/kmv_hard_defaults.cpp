@@ -9,6 +9,7 @@
 #include "modules/kmv_hard.h"
 #include "modules/qv_usb_fun.h"
 #include "platform/win/strings.h"
+#include "support/Util_fun_numeric.h"
 
 int16_t kmvusb_serial_reader_eeprom(int16_t module, char *text, size_t size) {
   if (text == nullptr || size == 0) return -1;
@@ -63,6 +64,26 @@ int32_t KMVIniSection::read_active(FILE *f, int32_t pos) {
   get_parameter(f, &section_, pos, 0, &active, 'I');
   rename(0, own);
   return active;
+}
+
+int32_t KMVIniSection::find(FILE *f) { return ok_ ? get_section_pos(f, &section_) : -1; }
+
+int16_t KMVIniSection::read_int(FILE *f, int32_t pos, int row, int lo, int hi, int32_t missing) {
+  int32_t v = missing;
+  get_parameter(f, &section_, pos, row, &v, 'I');
+  return static_cast<int16_t>(lim(v, lo, hi));
+}
+
+float KMVIniSection::read_float(FILE *f, int32_t pos, int row, float max) {
+  float v = 0.0f;
+  get_parameter(f, &section_, pos, row, &v, 'F');
+  return limf(v, 0.0f, max);
+}
+
+int16_t KMVIniSection::read_byte(FILE *f, int32_t pos, int row) {
+  uint32_t v = 0;
+  get_parameter(f, &section_, pos, row, &v, 'U');
+  return static_cast<int16_t>(limlu(v, 0, 255));
 }
 
 KMVIniSection::~KMVIniSection() { std::free(section_.keywords); }
