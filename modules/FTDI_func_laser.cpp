@@ -45,6 +45,14 @@ int send_bytes(int port, const uint8_t *bytes, int n) {
   return 0;
 }
 
+// Before a frame the input must be empty: what waits there is left over from
+// an exchange that went wrong (a bad echo, an oversized reply) and would be
+// read as this frame's echoes and state record, and so on for ever.
+int send_frame(int port, const uint8_t *bytes, int n) {
+  FlushInQ(port);
+  return send_bytes(port, bytes, n);
+}
+
 int slot_of(int dev) { return dev - FTDI_MAX_DEVICES; }
 int port_of(int dev) { return ARD_COM_ports[slot_of(dev)]; }
 
@@ -137,7 +145,7 @@ int send_state_cmd_to_ARD(int port, unsigned char cmd, unsigned char param) {
     std::array<uint8_t, 4> frame{0x55, cmd, param, 0};
     const int n = cmd == 0x22 ? 4 : 3;
     frame[n - 1] = complement(std::accumulate(frame.begin() + 1, frame.begin() + n - 1, 0x55));
-    r = send_bytes(port, frame.data(), n);
+    r = send_frame(port, frame.data(), n);
     FlushOutQ(port);
     Delay(0.003);
     if (r != 0) return r;
@@ -160,7 +168,7 @@ int send_cmd_to_ARD(int port, unsigned char letter) {
       if (r != 0) return r;
     }
     const uint8_t frame[3] = {0x55, letter, complement(0x55 + letter)};
-    r = send_bytes(port, frame, 3);
+    r = send_frame(port, frame, 3);
     FlushOutQ(port);
     Delay(0.003);
     if (r != 0) return send_state_cmd_to_ARD(port, 0x11, 0);
@@ -180,6 +188,7 @@ int send_param_to_ARD(int port, const unsigned char *p1, int n1, const unsigned 
   for (int attempt = 0; attempt < 2; ++attempt) {
     int sum = 0;
     r = 0;
+    FlushInQ(port);  // as before any frame (send_frame)
     for (const auto &[p, n] : groups) {
       if (!p || n <= 0 || r != 0) continue;
       r = send_bytes(port, p, n);

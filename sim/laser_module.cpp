@@ -124,9 +124,12 @@ void LaserModule::take(uint8_t b) {
           n = std::min<size_t>(n, static_cast<size_t>(short_transfer_));
           short_transfer_ = -1;
         }
-        out.push_back(static_cast<uint8_t>(n & 0xFF));
-        out.push_back(static_cast<uint8_t>(n >> 8));
+        const size_t extra = static_cast<size_t>(long_transfer_);
+        long_transfer_ = 0;
+        out.push_back(static_cast<uint8_t>((n + extra) & 0xFF));
+        out.push_back(static_cast<uint8_t>((n + extra) >> 8));
         out.insert(out.end(), eeprom_.begin() + address_, eeprom_.begin() + address_ + static_cast<long>(n));
+        out.insert(out.end(), extra, uint8_t{0xEE});
         scheduled_.emplace_back(platform::clock::now() + count_ * 0.005 + 0.1, std::move(out));
         state_ = 0;
       }

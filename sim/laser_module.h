@@ -47,6 +47,8 @@ class LaserModule {
   void fail_next_command() { err_next_ = true; }                // err 1 in the next state record
   void refuse_parameters(bool on) { refuse_params_ = on; }     // parameters never accepted (state stays 0)
   void shorten_next_transfer(int bytes) { short_transfer_ = bytes; }
+  // The next EEPROM transfer announces and sends this many bytes more than asked for.
+  void lengthen_next_transfer(int bytes) { long_transfer_ = bytes; }
   // The port does not open until it is disabled and re-enabled.
   void refuse_opens() { refusing_opens_ = true; }
   // The board leaves the bus: its port closes and leaves the list.
@@ -103,6 +105,7 @@ class LaserModule {
   bool err_next_ = false;
   bool refuse_params_ = false;
   int short_transfer_ = -1;
+  int long_transfer_ = 0;
   bool refusing_opens_ = false;
 };
 

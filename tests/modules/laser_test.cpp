@@ -181,6 +181,34 @@ TEST_F(LaserOpen, ByteLevelFaults) {
   EXPECT_EQ(GOR_set_register(8, 2, 7), 0);  // the link is sound afterwards
 }
 
+// One exchange that went wrong leaves bytes behind; the link must work on
+// without anyone reading them away (nothing here flushes the input).
+TEST_F(LaserOpen, LinkWorksOnAfterABadEchoOrAnOversizedReply) {
+  unsigned char buf[8];
+  int done = 0;
+  struct Case {
+    const char *what;
+    std::function<void(sim::LaserModule &)> fault;
+    std::function<int()> spoiled;
+    int result;
+  };
+  const std::vector<Case> cases = {
+      {"bad echo", [](sim::LaserModule &l) { l.corrupt_next_echo(); }, [] { return GOR_set_register(8, 1, 0x0BAD); },
+       -1001},
+      {"oversized EEPROM reply", [](sim::LaserModule &l) { l.lengthen_next_transfer(40); },
+       [&] { return ARD_ReadUserEEP(8, buf, 0, 8, &done); }, -1003},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    c.fault(laser());
+    EXPECT_EQ(c.spoiled(), c.result);
+    for (uint16_t v = 1; v <= 5; ++v) {
+      EXPECT_EQ(GOR_set_register(8, 1, v), 0) << v;
+      EXPECT_EQ(laser().reg(1), v);
+    }
+  }
+}
+
 TEST_F(LaserOpen, DataBlockThroughTheEeprom) {
   GORDeviceData d{};
   for (int w = 0; w < GOR_WORDS; ++w) d.words[w] = static_cast<uint16_t>(0x1100 + w);
