@@ -56,11 +56,12 @@ int send_frame(int port, const uint8_t *bytes, int n) {
 int slot_of(int dev) { return dev - FTDI_MAX_DEVICES; }
 int port_of(int dev) { return ARD_COM_ports[slot_of(dev)]; }
 
-// The current laser module, of type 3 and open: 0, or the refusal.
+// The current laser module, of type 3, and open unless only the cache is
+// written (cache-only mode touches no port): 0, or the refusal.
 int check_laser(int dev) {
   if (dev != ard_dev_no || dev < FTDI_MAX_DEVICES || dev > ARD_LAST_DEVICE) return -1000;
   if (QV_Arduino_Type[slot_of(dev)] != 3) return -1005;
-  if (!COM_opened[slot_of(dev)]) return -1;
+  if (QVUSB_mode == 0 && !COM_opened[slot_of(dev)]) return -1;
   return 0;
 }
 

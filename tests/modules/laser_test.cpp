@@ -125,6 +125,22 @@ TEST_F(LaserOpen, CacheOnlyModeTouchesNothing) {
   unsigned short code = 0;
   ASSERT_EQ(GOR_get_dac_chan(8, 2, &code), 0);
   EXPECT_EQ(code, 100);
+  // Only the cache is written, so a closed port is no refusal.
+  CloseDevice(8);
+  ASSERT_EQ(GOR_set_register(8, 1, 0x0123), 0);
+  ASSERT_EQ(GOR_set_dac_chan(8, 3, 200), 0);
+  ASSERT_EQ(GOR_set_relay(8, 4, 1), 0);
+  unsigned short v = 0;
+  ASSERT_EQ(GOR_get_register(8, 1, &v), 0);
+  EXPECT_EQ(v, 0x0123);
+  ASSERT_EQ(GOR_get_dac_chan(8, 3, &code), 0);
+  EXPECT_EQ(code, 200);
+  ASSERT_EQ(GOR_get_relays(8, &v), 0);
+  EXPECT_EQ(v & 0x10, 0x10);
+  EXPECT_EQ(laser().commands(), before);
+  EXPECT_EQ(GOR_set_register(9, 1, 1), -1000);  // the refusals still hold
+  QV_Arduino_Type[0] = -1;
+  EXPECT_EQ(GOR_set_register(8, 1, 1), -1005);
 }
 
 TEST_F(LaserOpen, ByteLevelFaults) {
