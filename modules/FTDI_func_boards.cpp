@@ -221,13 +221,15 @@ int ActivateDelay(int dev, int line, int on) {
       default: return -1;
     }
   }
-  int r = USB_PortWrite(dev, port, 0);
+  const int r = USB_PortWrite(dev, port, 0);
   if (r != 0) return r;
   Delay(0.010);
-  r = USB_PinWrite(dev, port, pin, 1);
-  if (r != 0) return r;
+  const int pulse = USB_PinWrite(dev, port, pin, 1);
   Delay(0.020);
-  return USB_PortWrite(dev, port, 0);
+  // The port goes back to 0 even when the pin write failed: no latch input
+  // is left raised.
+  const int rest = USB_PortWrite(dev, port, 0);
+  return pulse != 0 ? pulse : rest;
 }
 
 int SetSyncDelay(double *ns, usb_module_record *rec) {

@@ -36,8 +36,9 @@ std::vector<uint8_t> CommandBoard::take(const std::vector<uint8_t> &written) {
       silent_next_ = false;
       continue;
     }
-    if (refuse_next_ || x != frame[n + 1] || n == 0) {
-      refuse_next_ = false;
+    const bool refused = refuse_in_ == 0;
+    if (refuse_in_ >= 0) --refuse_in_;
+    if (refused || x != frame[n + 1] || n == 0) {
       out.push_back(0xAA);
       continue;
     }

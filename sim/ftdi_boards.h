@@ -47,7 +47,7 @@ class CommandBoard {
   const std::vector<std::vector<uint8_t>> &frames() const { return frames_; }
 
   // Faults, each for the next frame only.
-  void refuse_next() { refuse_next_ = true; }       // 0xAA whatever came
+  void refuse_next(int after = 0) { refuse_in_ = after; }  // 0xAA whatever came, after so many other frames
   void stay_silent_next() { silent_next_ = true; }  // no reply at all
   void drop_data_next() { drop_data_next_ = true; }  // acknowledge, but no data byte
 
@@ -61,7 +61,7 @@ class CommandBoard {
   std::vector<uint8_t> pending_;
   DelayLatches latches_;
   std::vector<std::vector<uint8_t>> frames_;
-  bool refuse_next_ = false;
+  int refuse_in_ = -1;  // frames before the refused one; -1 none
   bool silent_next_ = false;
   bool drop_data_next_ = false;
 };

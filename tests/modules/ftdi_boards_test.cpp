@@ -145,6 +145,15 @@ TEST_F(CommandBoardTest, FailedLineKeepsTheLastSetting) {
   EXPECT_EQ(ActivateDelay(0, 0, 1), -1);
 }
 
+TEST_F(CommandBoardTest, RefusedPinWriteStillLeavesThePortAtZero) {
+  const size_t before = board_->frames().size();
+  board_->refuse_next(1);  // the pin write, after the first port write
+  EXPECT_EQ(ActivateDelay(0, 3, 1), -2);
+  ASSERT_EQ(board_->frames().size(), before + 3);
+  EXPECT_EQ(board_->frames().back(), bytes({0x02, 0x5E, 0x00, 0x5C}));  // port 4 <- 0
+  EXPECT_EQ(board_->port(4), 0);
+}
+
 // The bit-bang board at index 0.
 class BitBangTest : public SimBusTest {
  protected:
@@ -204,6 +213,17 @@ TEST_F(BitBangTest, SyncDelayAndInputThroughThePins) {
   // One pulse: port byte, the pin, the port byte again.
   const Bytes &b = board_->pin_bytes();
   EXPECT_EQ(Bytes(b.end() - 3, b.end()), bytes({0x00, 0x40, 0x00}));
+}
+
+TEST_F(BitBangTest, FailedPinWriteStillLeavesThePortAtZero) {
+  ASSERT_EQ(OpenDevice(0, 0), 0);
+  bus_->device("UMB00001")->set_stuck_low(0x40);  // the input line's pin reads back 0
+  const size_t before = board_->pin_bytes().size();
+  EXPECT_EQ(ActivateDelay(0, 8, 1), -1);
+  // Port byte, the pin (held low), and the port byte once more.
+  EXPECT_EQ(board_->pin_bytes().size(), before + 3);
+  EXPECT_EQ(board_->pin_bytes().back(), 0x00);
+  EXPECT_EQ(UM232PortVal[0], 0x00);
 }
 
 TEST_F(BitBangTest, BitValuesChangeTheDirectionMask) {
