@@ -51,12 +51,17 @@ bool write_attribute(const fs::path &p, const char *value) {
 }
 
 // Re-enables a USB interface by its authorized flag, then waits (3 s at
-// most) for its tty to come back.
+// most) for its tty to come back. Taking the flag away unbinds the driver,
+// and giving it back binds none: the kernel probes the interface again only
+// when its name is written to drivers_probe.
 int reinstall_interface(const std::string &interface_dir, const std::string &tty_path) {
   const fs::path flag = fs::path(interface_dir) / "authorized";
   if (!write_attribute(flag, "0")) return -1;
   platform::clock::sleep(0.5);
   if (!write_attribute(flag, "1")) return -1;
+  // Its result does not matter: the tty tells.
+  write_attribute(fs::path(sysfs_root()) / "bus" / "usb" / "drivers_probe",
+                  fs::path(interface_dir).filename().c_str());
   for (int i = 0; i < 30; ++i) {
     std::error_code ec;
     if (fs::exists(tty_path, ec)) return 0;

@@ -90,16 +90,63 @@ TEST_F(SysfsTree, FriendlyNamesFromTheUsbStrings) {
   EXPECT_EQ(platform::serial::path_of(99), dev_ + "/ttyACM2");  // not present: the rule still names it
 }
 
-TEST_F(SysfsTree, ReinstallTogglesTheInterfaceOfExactlyThatPort) {
-  const std::string flag = root_ + "/devices/usb1/1-2/1-2:1.0/authorized";
-  put(dev_ + "/ttyACM1", "");
+// The kernel's side of the CDC port's interface, looked at whenever the
+// program waits: taking its authorized flag away unbinds the driver and the
+// tty goes; giving it back binds nothing until the interface's name is
+// written to drivers_probe.
+class UnbindingKernel {
+ public:
+  UnbindingKernel(std::string root, std::string dev) : root_(std::move(root)), dev_(std::move(dev)) {
+    std::ofstream(tty()) << "";
+    previous_ = platform::clock::set_sleep_observer([this](double s) {
+      step();
+      if (previous_) previous_(s);
+    });
+  }
+  ~UnbindingKernel() { platform::clock::set_sleep_observer(previous_); }
+  bool driver_binds = true;
+  int probes = 0;  // probes of this interface
+
+ private:
+  std::string tty() const { return dev_ + "/ttyACM1"; }
+  static std::string first_line(const std::string &path) {
+    std::ifstream in(path);
+    std::string v;
+    in >> v;
+    return v;
+  }
+  void step() {
+    const std::string probe = root_ + "/bus/usb/drivers_probe";
+    const bool probed = first_line(probe) == "1-2:1.0";
+    if (probed) {
+      ++probes;
+      fs::remove(probe);
+    }
+    if (first_line(root_ + "/devices/usb1/1-2/1-2:1.0/authorized") == "0") {
+      bound_ = false;
+      fs::remove(tty());
+    } else if (!bound_ && probed && driver_binds) {
+      bound_ = true;
+      std::ofstream(tty()) << "";
+    }
+  }
+  std::string root_, dev_;
+  bool bound_ = true;
+  platform::clock::SleepObserver previous_;
+};
+
+TEST_F(SysfsTree, ReinstallTogglesTheInterfaceOfExactlyThatPortAndProbesIt) {
+  fs::create_directories(root_ + "/bus/usb");
+  UnbindingKernel kernel(root_, dev_);
   EXPECT_EQ(platform::serial::reinstall(98), 0);
-  std::ifstream in(flag);
+  EXPECT_EQ(kernel.probes, 1);
+  EXPECT_TRUE(fs::exists(dev_ + "/ttyACM1"));
+  std::ifstream in(root_ + "/devices/usb1/1-2/1-2:1.0/authorized");
   std::string v;
   in >> v;
   EXPECT_EQ(v, "1");
-  EXPECT_EQ(platform::serial::reinstall(9), -1);   // no such port (COM9 is no prefix of COM98)
-  fs::remove(dev_ + "/ttyACM1");
+  EXPECT_EQ(platform::serial::reinstall(9), -1);  // no such port (COM9 is no prefix of COM98)
+  kernel.driver_binds = false;
   EXPECT_EQ(platform::serial::reinstall(98), -1);  // the tty did not come back
 }
 
