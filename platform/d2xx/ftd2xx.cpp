@@ -160,11 +160,25 @@ FT_STATUS FT_Open(int index, FT_HANDLE *handle) {
     if (st != FT_OK) return st;
   }
   if (index < 0 || static_cast<size_t>(index) >= s.snapshot.size()) return FT_DEVICE_NOT_FOUND;
-  const ListedDevice &d = s.snapshot[index];
-  if (d.held_elsewhere || held_by_us(d.key)) return FT_DEVICE_NOT_OPENED;
+  if (s.snapshot[index].held_elsewhere || held_by_us(s.snapshot[index].key)) return FT_DEVICE_NOT_OPENED;
   auto h = std::make_unique<Handle>();
-  h->info = d;
-  const FT_STATUS st = backend().open(d, &h->device);
+  h->info = s.snapshot[index];
+  FT_STATUS st = backend().open(h->info, &h->device);
+  if (st == FT_DEVICE_NOT_FOUND) {
+    // The device listed there left the bus since the list was taken. When it
+    // enumerated again (a port cycle, a programmed EEPROM) a fresh list shows
+    // it in the same place, and the entry takes its fresh strings; the
+    // caller's numbering of the other entries stays as it was.
+    std::vector<ListedDevice> fresh;
+    st = backend().list(&fresh);
+    if (st != FT_OK) return st;
+    const auto again = std::find_if(fresh.begin(), fresh.end(), [&](const ListedDevice &f) { return f.key == h->info.key; });
+    if (again == fresh.end()) return FT_DEVICE_NOT_FOUND;
+    s.snapshot[index] = *again;
+    if (again->held_elsewhere) return FT_DEVICE_NOT_OPENED;
+    h->info = *again;
+    st = backend().open(h->info, &h->device);
+  }
   if (st != FT_OK) return st;
   if (!h->device) return FT_DEVICE_NOT_OPENED;
   *handle = h.get();

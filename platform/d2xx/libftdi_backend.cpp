@@ -293,7 +293,7 @@ class LibftdiBackend : public Backend {
     if (!ctx) return FT_INSUFFICIENT_RESOURCES;
     if (api_->set_interface(ctx, INTERFACE_A) < 0 || api_->usb_open_dev(ctx, it->dev) < 0) {
       api_->free_context(ctx);
-      return FT_DEVICE_NOT_OPENED;
+      return still_attached(it->dev) ? FT_DEVICE_NOT_OPENED : FT_DEVICE_NOT_FOUND;
     }
     *opened = std::make_unique<LibftdiDevice>(api_, ctx, device.key, open_keys_);
     return FT_OK;
@@ -342,6 +342,18 @@ class LibftdiBackend : public Backend {
       f.info.serial = serial.data();
     }
     return f;
+  }
+
+  // Whether libusb still lists this very device. One that enumerated again
+  // (a port cycle, a programmed EEPROM) is a new libusb device in the same
+  // place; the one we listed is gone.
+  bool still_attached(libusb_device *dev) {
+    ftdi_device_list *head = nullptr;
+    if (api_->usb_find_all(list_ctx_, &head, 0, 0) < 0) return true;
+    bool found = false;
+    for (ftdi_device_list *p = head; p; p = p->next) found = found || p->dev == dev;
+    api_->list_free(&head);
+    return found;
   }
 
   void release_found() {

@@ -2,6 +2,7 @@
 // an ini file, an unplug and a replug, the FTDI chip's own EEPROM.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -11,6 +12,7 @@
 #include "modules/qv_usb_fun.h"
 #include "platform/d2xx/eeprom_layout.h"
 #include "platform/d2xx/ftd2xx.h"
+#include "platform/win/clock.h"
 #include "tests/libusb_sim/libftdi_road_fixture.h"
 #include "tests/modules/program_data.h"
 #include "tests/testsupport/testsupport.h"
@@ -185,6 +187,61 @@ TEST_F(ChipEeprom, ProductRecordAndUserAreaRoundTrip) {
   FT_DEVICE_LIST_INFO_NODE node{};
   ASSERT_EQ(FT_GetDeviceInfoList(&node, &n), FT_OK);
   EXPECT_STREQ(node.Description, "UM232H Q&V6");
+}
+
+// A chip that enumerated again (its EEPROM programmed, its port cycled) is a
+// new device to libusb; the list index still names it and opens it at once.
+class Reenumerated : public roadtest::LibftdiRoad {};
+
+TEST_F(Reenumerated, NewDescriptionAndTheChipOpenAgainAtOnce) {
+  bus().add_module("KMVA", sim::ModuleOptions{"UM232H Q&V5", 7, true});
+  int count = 0;
+  ASSERT_EQ(GetFtdiDevices(5, &count), 0);
+  ASSERT_EQ(OpenDevice(0, 1), 0);
+  const double t0 = platform::clock::now();
+  ASSERT_EQ(Change_Device_Description(0, " Q&V6"), 0);
+  EXPECT_LT(platform::clock::now() - t0, 1.5);  // the first reopen, 1 s after the cycle
+  EXPECT_EQ(DeviceOpened(0), 1);
+  EXPECT_TRUE(bus().device("KMVA")->is_open());
+  EXPECT_EQ(usb().claimed_interfaces(), 1);
+  char description[FTDI_DESCR_LEN] = {};
+  ASSERT_EQ(FT_GetDeviceInfo(FTDIHandle[0], nullptr, nullptr, nullptr, description, nullptr), FT_OK);
+  EXPECT_STREQ(description, "UM232H Q&V6");
+}
+
+TEST_F(Reenumerated, BoardWithoutIdentificationIsCycledAndOpenedAgainAtOnce) {
+  sim::CommandBoard &board = bus().add_command_board("SDB00001", sim::BoardOptions{"FT245R USB FIFO Q&V1", 3, "SDB42"});
+  int count = 0;
+  GetFtdiDevices(1, &count);
+  ASSERT_EQ(FTDI_Type[0], 1);
+  board.stay_silent_next();
+  const double t0 = platform::clock::now();
+  EXPECT_EQ(OpenDevice(0, 0), 0);
+  EXPECT_LT(platform::clock::now() - t0, 2.5);  // the identification's time-out, then one reopen
+  EXPECT_EQ(DeviceOpened(0), 1);
+  const auto &calls = bus().device("SDB00001")->calls();
+  EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const sim::D2xxCall &c) { return c.op == "cycle"; }));
+  EXPECT_EQ(usb().claimed_interfaces(), 1);
+  EXPECT_EQ(USB_PortWrite(0, 2, 0x3C), 0);
+  EXPECT_EQ(board.port(2), 0x3C);
+}
+
+// An index whose device is gone for good opens nothing, not even the device
+// that comes first in a fresh list; the other indexes keep their devices.
+TEST_F(Reenumerated, AnIndexWhoseDeviceLeftOpensNothing) {
+  bus().add_module("KMVA");
+  bus().add_module("KMVB");
+  DWORD n = 0;
+  ASSERT_EQ(FT_CreateDeviceInfoList(&n), FT_OK);
+  ASSERT_EQ(n, 2u);
+  bus().unplug("KMVA");
+  FT_HANDLE h = nullptr;
+  EXPECT_EQ(FT_Open(0, &h), FT_DEVICE_NOT_FOUND);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_FALSE(bus().device("KMVB")->is_open());
+  ASSERT_EQ(FT_Open(1, &h), FT_OK);
+  EXPECT_TRUE(bus().device("KMVB")->is_open());
+  EXPECT_EQ(FT_Close(h), FT_OK);
 }
 
 }  // namespace
