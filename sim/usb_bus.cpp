@@ -493,6 +493,15 @@ int UsbBus::open_handles() const {
   return n;
 }
 
+bool UsbBus::kernel_driver_bound(const std::string &serial, int interface_number) const {
+  const FtdiDevice *d = bus_->device(serial);
+  if (!d || !d->plugged() || interface_number < 0 || interface_number >= interfaces(*d)) return false;
+  const auto it = states_.find(d);
+  // Nothing has touched it since it enumerated.
+  if (it == states_.end() || it->second.session != d->session()) return true;
+  return it->second.channel[interface_number].kernel_driver;
+}
+
 int UsbBus::claimed_interfaces() const {
   int n = 0;
   for (const auto &[d, st] : states_)

@@ -56,6 +56,10 @@ class UsbBus {
   // Handles open and interfaces claimed over all devices.
   int open_handles() const;
   int claimed_interfaces() const;
+  // Whether the kernel's serial driver is bound to this interface of a device
+  // (by serial number): it binds every interface on enumeration and comes
+  // back only when a program that detached it attaches it again.
+  bool kernel_driver_bound(const std::string &serial, int interface_number = 0) const;
 
   // The host table handed to the stand-in.
   const trq_usbsim_host &host() const { return host_; }

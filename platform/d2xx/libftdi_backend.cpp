@@ -291,6 +291,7 @@ class LibftdiBackend : public Backend {
     if (it == found_.end()) return FT_DEVICE_NOT_FOUND;
     ftdi_context *ctx = api_->new_context();
     if (!ctx) return FT_INSUFFICIENT_RESOURCES;
+    ctx->module_detach_mode = api_->detach_mode;
     if (api_->set_interface(ctx, INTERFACE_A) < 0 || api_->usb_open_dev(ctx, it->dev) < 0) {
       api_->free_context(ctx);
       return still_attached(it->dev) ? FT_DEVICE_NOT_OPENED : FT_DEVICE_NOT_FOUND;
@@ -426,6 +427,11 @@ std::shared_ptr<FtdiApi> load_libftdi_api() {
             bind(lib, "libusb_ref_device", &api->ref_device) && bind(lib, "libusb_unref_device", &api->unref_device) &&
             bind(lib, "libusb_reset_device", &api->reset_device);
   if (!ok) return nullptr;
+  ftdi_version_info (*version)(void) = nullptr;
+  if (bind(lib, "ftdi_get_library_version", &version)) {
+    const ftdi_version_info v = version();
+    if (v.major > 1 || (v.major == 1 && v.minor >= 5)) api->detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
+  }
   // The chip's own word-write request, sent as libftdi sends its requests.
   int (*control)(libusb_device_handle *, uint8_t, uint8_t, uint16_t, uint16_t, unsigned char *, uint16_t,
                  unsigned int) = nullptr;

@@ -54,6 +54,10 @@ struct FtdiApi {
   // The kernel driver bound to interface 0 of the device at this sysfs name
   // ("1-4.2"): "usbfs" while some process holds it through libusb, "" when none.
   std::function<std::string(const std::string &sysfs_name)> interface_driver;
+  // How an open treats the kernel's serial driver: the loader picks
+  // reattaching on close where the library has it (libftdi1 1.5 and later);
+  // the plain detach leaves the driver off (and the tty gone) until replug.
+  enum ftdi_module_detach_mode detach_mode = AUTO_DETACH_SIO_MODULE;
   // Keeps the loaded library alive.
   std::shared_ptr<void> library;
 };

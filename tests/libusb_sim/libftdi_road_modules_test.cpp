@@ -189,6 +189,40 @@ TEST_F(ChipEeprom, ProductRecordAndUserAreaRoundTrip) {
   EXPECT_STREQ(node.Description, "UM232H Q&V6");
 }
 
+// The kernel's serial driver is detached from a chip only while this program
+// holds it: a module's port, and the port of an unrelated FTDI cable that a
+// scan opened for a moment, come back once the chip is let go.
+class SerialDriver : public roadtest::LibftdiRoad {};
+
+TEST_F(SerialDriver, DetachedFromAModuleOnlyWhileItIsOpen) {
+  add_module("KMVA", 1, "KMV-USB-1", "KM0001");
+  EXPECT_TRUE(usb().kernel_driver_bound("KMVA"));
+  int count = 0;
+  ASSERT_EQ(GetFtdiDevices(5, &count), 0);
+  ASSERT_EQ(OpenDevice(0, 0), 0);
+  EXPECT_FALSE(usb().kernel_driver_bound("KMVA"));
+  ASSERT_EQ(CloseDevice(0), 0);
+  EXPECT_TRUE(usb().kernel_driver_bound("KMVA"));
+  // The manager's scan opens it for a look and lets it go.
+  ASSERT_EQ(QVUSB_find_devices(5), 1);
+  EXPECT_TRUE(usb().kernel_driver_bound("KMVA"));
+  ASSERT_EQ(QVUSB_connect_device(0), 0);
+  EXPECT_FALSE(usb().kernel_driver_bound("KMVA"));
+  ASSERT_EQ(QVUSB_disconnect_device(0), 0);
+  EXPECT_TRUE(usb().kernel_driver_bound("KMVA"));
+}
+
+TEST_F(SerialDriver, SerialAdapterScanGivesTheCableItsPortBack) {
+  bus().add_device("FT232R", "FT232R USB UART", FT_DEVICE_232R);
+  int count = 0;
+  EXPECT_EQ(GetFtdiDevices(3, &count), 0);
+  EXPECT_EQ(count, 1);  // opened for its port number, and closed
+  const auto &calls = bus().device("FT232R")->calls();
+  EXPECT_TRUE(std::any_of(calls.begin(), calls.end(), [](const sim::D2xxCall &c) { return c.op == "open"; }));
+  EXPECT_FALSE(bus().device("FT232R")->is_open());
+  EXPECT_TRUE(usb().kernel_driver_bound("FT232R"));
+}
+
 // A chip that enumerated again (its EEPROM programmed, its port cycled) is a
 // new device to libusb; the list index still names it and opens it at once.
 class Reenumerated : public roadtest::LibftdiRoad {};
