@@ -46,10 +46,10 @@ class CommandBoard {
   // Frames taken (accepted or refused), as sent.
   const std::vector<std::vector<uint8_t>> &frames() const { return frames_; }
 
-  // Faults, each for the next frame only.
-  void refuse_next(int after = 0) { refuse_in_ = after; }  // 0xAA whatever came, after so many other frames
-  void stay_silent_next() { silent_next_ = true; }  // no reply at all
-  void drop_data_next() { drop_data_next_ = true; }  // acknowledge, but no data byte
+  // Faults, each for the next frame only (refusal: or the one after so many more).
+  void refuse_next(int after = 0) { refuse_in_ = after; }  // 0xAA whatever came
+  void stay_silent_next() { silent_next_ = true; }         // no reply at all
+  void drop_data_next() { drop_data_next_ = true; }        // acknowledge, but no data byte
 
  private:
   std::vector<uint8_t> take(const std::vector<uint8_t> &written);

@@ -172,7 +172,8 @@ FT_STATUS FT_Open(int index, FT_HANDLE *handle) {
     std::vector<ListedDevice> fresh;
     st = backend().list(&fresh);
     if (st != FT_OK) return st;
-    const auto again = std::find_if(fresh.begin(), fresh.end(), [&](const ListedDevice &f) { return f.key == h->info.key; });
+    const auto again =
+        std::find_if(fresh.begin(), fresh.end(), [&](const ListedDevice &f) { return f.key == h->info.key; });
     if (again == fresh.end()) return FT_DEVICE_NOT_FOUND;
     s.snapshot[index] = *again;
     if (again->held_elsewhere) return FT_DEVICE_NOT_OPENED;

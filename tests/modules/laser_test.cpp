@@ -143,15 +143,17 @@ TEST_F(LaserOpen, CacheOnlyModeTouchesNothing) {
   EXPECT_EQ(GOR_set_register(8, 1, 1), -1005);
 }
 
+// A fault of the board, the call that meets it, and that call's result.
+struct FaultCase {
+  const char *what;
+  std::function<void(sim::LaserModule &)> fault;
+  std::function<int()> call;
+  int result;
+};
+
 TEST_F(LaserOpen, ByteLevelFaults) {
   const int port = 5;
-  struct Case {
-    const char *what;
-    std::function<void(sim::LaserModule &)> fault;
-    std::function<int()> call;
-    int result;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<FaultCase> cases = {
       {"one echo lost: sent again", [](sim::LaserModule &l) { l.drop_echoes(1); },
        [] { return send_byte_to_ARD(port, 0x11); }, 0},
       {"both echoes lost", [](sim::LaserModule &l) { l.drop_echoes(2); }, [] { return send_byte_to_ARD(port, 0x11); },
@@ -186,7 +188,7 @@ TEST_F(LaserOpen, ByteLevelFaults) {
       {"state command 0x33 is not sent", [](sim::LaserModule &) {}, [] { return send_state_cmd_to_ARD(port, 0x33, 0); },
        0},
   };
-  for (const Case &c : cases) {
+  for (const FaultCase &c : cases) {
     SCOPED_TRACE(c.what);
     FlushInQ(port);
     c.fault(laser());
@@ -202,22 +204,16 @@ TEST_F(LaserOpen, ByteLevelFaults) {
 TEST_F(LaserOpen, LinkWorksOnAfterABadEchoOrAnOversizedReply) {
   unsigned char buf[8];
   int done = 0;
-  struct Case {
-    const char *what;
-    std::function<void(sim::LaserModule &)> fault;
-    std::function<int()> spoiled;
-    int result;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<FaultCase> cases = {
       {"bad echo", [](sim::LaserModule &l) { l.corrupt_next_echo(); }, [] { return GOR_set_register(8, 1, 0x0BAD); },
        -1001},
       {"oversized EEPROM reply", [](sim::LaserModule &l) { l.lengthen_next_transfer(40); },
        [&] { return ARD_ReadUserEEP(8, buf, 0, 8, &done); }, -1003},
   };
-  for (const Case &c : cases) {
+  for (const FaultCase &c : cases) {
     SCOPED_TRACE(c.what);
     c.fault(laser());
-    EXPECT_EQ(c.spoiled(), c.result);
+    EXPECT_EQ(c.call(), c.result);
     for (uint16_t v = 1; v <= 5; ++v) {
       EXPECT_EQ(GOR_set_register(8, 1, v), 0) << v;
       EXPECT_EQ(laser().reg(1), v);
