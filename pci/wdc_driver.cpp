@@ -19,8 +19,9 @@ uint32_t g_debug_options = WDC_DBG_DEFAULT;
 FILE *g_debug_file = nullptr;
 char g_plx_text[255];
 char g_card_text[256];
-// The driver's reason for the outcome of the last request (debug texts aside).
-std::string g_reason;
+// The driver's reason for the outcome of this thread's last request (debug
+// texts aside); the interrupt thread sends requests of its own.
+thread_local std::string g_reason;
 
 void end_debug_file() {
   if (!g_debug_file) return;

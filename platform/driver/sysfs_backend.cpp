@@ -56,11 +56,10 @@ std::string open_reason(const std::string &name, int err, bool write) {
   return name + ": " + std::strerror(err);
 }
 
-// A registered card: its resources as read at registration, the open files of
-// its I/O spaces, and how many registrations of this process hold it.
+// A registered card: the open files of its I/O spaces with the ports they
+// hold, and how many registrations of this process hold the card.
 struct Held {
   PciLocation at;
-  std::vector<PciResource> res;
   struct Io {
     uint64_t start = 0, length = 0;
     Fd fd;
@@ -163,8 +162,9 @@ class SysfsHost : public PciHost {
       }
     Held h;
     h.at = at;
-    if (!resources(at, &h.res)) return kStNotFound;
-    for (const PciResource &r : h.res) {
+    std::vector<PciResource> res;
+    if (!resources(at, &res)) return kStNotFound;
+    for (const PciResource &r : res) {
       if (r.kind != PciResource::kIo) continue;
       const std::string name = "resource" + std::to_string(r.bar);
       Held::Io io;

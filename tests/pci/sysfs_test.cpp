@@ -478,7 +478,9 @@ TEST(SysfsTree, WithoutWriteAccessTheReasonIsPermission) {
       WDCDeviceHandle h = nullptr;
       return std::to_string(P9050_Open(&h, 0x10B5, 0x9050, 0, 0)) + " " + PLX_GetLastErr();
     });
-    EXPECT_EQ(user.run(), std::string("0 Failed opening a WDC device handle. ") + c.text);
+    const std::string got = user.run();
+    if (got == "no setuid") GTEST_SKIP() << "root here cannot become another user: no way to lack a permission";
+    EXPECT_EQ(got, std::string("0 Failed opening a WDC device handle. ") + c.text);
   }
 }
 
