@@ -437,5 +437,11 @@ int16_t KMV_init(const char *ini_path) {
   kmv_active_count = static_cast<int16_t>(active);
   if (running > 0) return kmv_err;
   // Nothing runs: a card the driver would not open says more than "no card".
+  if (open_failure == KMV_NONE && !emulated && no_of_kmv_modules == 0 && P9050_ErrorString[0] != '\0') {
+    // No card counted: the count's reason (no driver, no card) is the driver's message.
+    kmv_keep_driver_message(P9050_ErrorString);
+    kmv_err_string[std::strcspn(kmv_err_string, "\n")] = '\0';
+    open_failure = KMV_WINDRV_ERR;
+  }
   return fail(open_failure != KMV_NONE ? open_failure : int16_t{KMV_NO_ACT_MOD});
 }

@@ -76,7 +76,7 @@ WDStatus PLX_DeviceOpenBySlot(WDCDeviceHandle *out, const WDPciSlot *slot, int m
   if (st != kWdSuccess) {
     PLX_SetLastErr(
         "PLX_DeviceOpenBySlot: Failed retrieving the device's resources information.\nError 0x%lx - %s\n",
-        static_cast<unsigned long>(st), Stat2Str(st));
+        static_cast<unsigned long>(st), WdFailureText(st).c_str());
     return st;
   }
   PLXDeviceContext *ctx = new_context();
@@ -84,7 +84,7 @@ WDStatus PLX_DeviceOpenBySlot(WDCDeviceHandle *out, const WDPciSlot *slot, int m
   st = WDC_PciDeviceOpen(&dev, info.get(), ctx);
   if (st != kWdSuccess) {
     PLX_SetLastErr("Failed opening a WDC device handle. Error 0x%lx - %s\n", static_cast<unsigned long>(st),
-                   Stat2Str(st));
+                   WdFailureText(st).c_str());
     free_context(ctx);
     return st;
   }

@@ -275,7 +275,7 @@ WDStatus wdc_device_open(WDCDeviceHandle *out, const WDPciSlot &slot, const WDCa
   const WDStatus st = driver_ioctl(WDCode(kWdFnCardRegister), WDC_GetWDHandle(), &dev->card, sizeof dev->card, 0);
   if (st != kWdSuccess) {
     WdcSetLastErrStr("Failed registering the device. Error [0x%lx - %s]\n", static_cast<unsigned long>(st),
-                     Stat2Str(st));
+                     WdFailureText(st).c_str());
     dev->card.handle = 0;
     close_device(dev);
     WDC_Err("%s: Error %s", operation, WdcGetLastErrStr());

@@ -25,8 +25,9 @@ WDStatus config_access(const WDPciSlot *slot, uint32_t offset, void *data, uint3
   // A request that went through but whose access failed is a failure too.
   if (st == kWdSuccess && rec.result != 0) st = kWdOperationFailed;
   if (st != kWdSuccess) {
-    char reason[128];
-    std::snprintf(reason, sizeof reason, "Error 0x%lx - %s\n", static_cast<unsigned long>(st), Stat2Str(st));
+    char reason[160];
+    std::snprintf(reason, sizeof reason, "Error 0x%lx - %s\n", static_cast<unsigned long>(st),
+                  WdFailureText(st).c_str());
     WdcSetLastErrStr("WDC_PciReadWriteCfgBySlot: Failed %s %ld bytes %s offset0x%lx.\n%s",
                      read ? "reading" : "writing", static_cast<long>(bytes), read ? "from" : "to",
                      static_cast<unsigned long>(offset), reason);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 
 #include "platform/driver/device.h"
 #include "platform/win/strings.h"
@@ -18,6 +19,9 @@ uint32_t g_debug_options = WDC_DBG_DEFAULT;
 FILE *g_debug_file = nullptr;
 char g_plx_text[255];
 char g_card_text[256];
+// The driver's reason for the outcome of this thread's last request (debug
+// texts aside); the interrupt thread sends requests of its own.
+thread_local std::string g_reason;
 
 void end_debug_file() {
   if (!g_debug_file) return;
@@ -60,13 +64,23 @@ void WD_CloseDevice(WDDriverHandle handle) {
 }
 
 WDStatus driver_ioctl(uint32_t code, WDDriverHandle handle, void *record, uint32_t size, int open_per_call) {
+  // A failure's debug line must not wipe the reason of the failure.
+  const bool keeps_reason = code == WDCode(kWdFnDebugText);
+  if (!keeps_reason) g_reason.clear();
   if (open_per_call) handle = WD_OpenDevice();
   WDStatus status = kWdError;
   if (handle == -1) return kWdNoDriverHandle;
   uint32_t returned = 0;
   DrvDeviceIoControl(handle, code, record, size, &status, sizeof status, &returned);
+  if (!keeps_reason) g_reason = DrvLastReason();
   if (open_per_call) WD_CloseDevice(handle);
   return status;
+}
+
+std::string WdFailureText(WDStatus status) {
+  std::string text = Stat2Str(status);
+  if (status != kWdSuccess && !g_reason.empty()) text += ": " + g_reason;
+  return text;
 }
 
 void WDC_Err(const char *format, ...) {

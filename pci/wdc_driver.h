@@ -4,6 +4,7 @@
 // buffers of the PLX and card layers, and the debug output.
 #include <cinttypes>
 #include <cstdint>
+#include <string>
 
 #include "pci/wd_records.h"
 
@@ -52,6 +53,9 @@ WDDriverHandle WD_OpenDevice(void);
 void WD_CloseDevice(WDDriverHandle handle);
 
 const char *Stat2Str(WDStatus status);
+// Stat2Str of a failure, followed by the driver's reason when the last request
+// gave one ("Failed to map in user space: no write access to resource0 ...").
+std::string WdFailureText(WDStatus status);
 
 // text must hold 128 characters.
 WDStatus WDC_Version(char *text, uint32_t *number);

@@ -26,6 +26,8 @@ struct State {
   std::shared_ptr<Backend> backend;
 };
 
+thread_local std::string t_reason;
+
 State &state() {
   static State s;
   return s;
@@ -59,6 +61,8 @@ void set_backend(std::shared_ptr<Backend> b) {
 
 std::shared_ptr<Backend> make_absent_backend() { return std::make_shared<AbsentBackend>(); }
 
+void set_request_reason(const std::string &reason) { t_reason = reason; }
+
 }  // namespace platform::driver
 
 using namespace platform::driver;
@@ -73,11 +77,14 @@ int DrvDeviceIoControl(intptr_t handle, uint32_t code, void *in, uint32_t in_siz
   if (handle < 0 || !out || out_size < sizeof(uint32_t)) return 0;
   uint32_t status = 0;
   std::memcpy(&status, out, sizeof status);
+  t_reason.clear();
   current()->request(handle, code, in, in_size, &status);
   std::memcpy(out, &status, sizeof status);
   if (returned) *returned = sizeof status;
   return 1;
 }
+
+const char *DrvLastReason(void) { return t_reason.c_str(); }
 
 int DrvCloseHandle(intptr_t handle) {
   if (handle < 0) return 0;

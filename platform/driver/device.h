@@ -5,6 +5,7 @@
 // Linux PCI bus through sysfs; with neither, the device does not exist.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace platform::driver {
 
@@ -42,6 +43,10 @@ Backend *backend();
 void set_backend(std::shared_ptr<Backend> b);
 std::shared_ptr<Backend> make_absent_backend();
 
+// A backend's word on why the request in progress failed (what the system
+// refused: a permission, a missing file), for DrvLastReason().
+void set_request_reason(const std::string &reason);
+
 }  // namespace platform::driver
 
 // The device calls, shaped as the platform's file calls. Handles are -1 when
@@ -52,3 +57,6 @@ intptr_t DrvCreateFile(const char *name, uint32_t access, uint32_t share, uint32
 int DrvDeviceIoControl(intptr_t handle, uint32_t code, void *in, uint32_t in_size, void *out, uint32_t out_size,
                        uint32_t *returned);
 int DrvCloseHandle(intptr_t handle);
+// Why the last request of this thread failed, as the backend put it; "" when
+// it gave no reason.
+const char *DrvLastReason(void);

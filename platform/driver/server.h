@@ -62,7 +62,7 @@ class PciHost {
   virtual bool ids(const PciLocation &at, uint32_t *id);
   // The function's resources in BAR order, interrupt last; false when missing.
   virtual bool resources(const PciLocation &at, std::vector<PciResource> *out) = 0;
-  // Exclusive use of a function while registered; a status.
+  // Takes hold of a function for a registration (released once per claim); a status.
   virtual uint32_t claim(const PciLocation &at) { return kStOk; }
   virtual void release(const PciLocation &at) {}
   // Maps a memory space into the process: a window of platform/driver/user_addr.h.

@@ -1,16 +1,20 @@
 // The driver over sysfs: the scan and configuration space from the functions'
 // folders, memory spaces mapped through their resource files, I/O spaces read
-// and written through theirs, registration held by a lock on the function.
+// and written through theirs. Registration is shared: several programs may
+// hold one card (the card's in-use marker tells them apart); a registered card
+// keeps its resource list and its I/O resource files open until released, so
+// that a port access is one system call.
 // Reading the bus works for everyone; configuration space beyond 64 bytes,
 // every write, the mappings and the port accesses need root.
 #include "platform/driver/sysfs_backend.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -42,6 +46,26 @@ class Fd {
 struct Mapping {
   void *host = nullptr;
   size_t bytes = 0;
+};
+
+// Why opening `name` failed, as the user can act on it.
+std::string open_reason(const std::string &name, int err, bool write) {
+  if (err == EACCES || err == EPERM)
+    return std::string(write ? "no write access to " : "no read access to ") + name + " (needs root)";
+  if (err == ENOENT) return "the kernel offers no " + name + " file";
+  return name + ": " + std::strerror(err);
+}
+
+// A registered card: the open files of its I/O spaces with the ports they
+// hold, and how many registrations of this process hold the card.
+struct Held {
+  PciLocation at;
+  struct Io {
+    uint64_t start = 0, length = 0;
+    Fd fd;
+  };
+  std::vector<Io> io;
+  int count = 0;
 };
 
 class SysfsHost : public PciHost {
@@ -84,10 +108,18 @@ class SysfsHost : public PciHost {
     const std::string dir = folder(at);
     if (dir.empty()) return false;
     Fd fd(::open((dir + "/config").c_str(), write ? O_WRONLY : O_RDONLY));
-    if (fd.get() < 0) return false;
-    // Without root the kernel gives the first 64 bytes only: a short read fails.
+    if (fd.get() < 0) {
+      set_request_reason(open_reason("config", errno, write));
+      return false;
+    }
     const ssize_t n = write ? ::pwrite(fd.get(), data, bytes, offset) : ::pread(fd.get(), data, bytes, offset);
-    return n == static_cast<ssize_t>(bytes);
+    if (n == static_cast<ssize_t>(bytes)) return true;
+    // Without root the kernel gives the first 64 bytes only: a short read.
+    if (n >= 0 && !write && offset + static_cast<uint32_t>(n) <= 64 && offset + bytes > 64)
+      set_request_reason("configuration space past byte 63 needs root");
+    else
+      set_request_reason(std::string("config: ") + (n < 0 ? std::strerror(errno) : "short transfer"));
+    return false;
   }
 
   bool resources(const PciLocation &at, std::vector<PciResource> *out) override {
@@ -120,35 +152,63 @@ class SysfsHost : public PciHost {
     return true;
   }
 
-  // The lock is an advisory one on the function's configuration file: other
-  // programs of ours see the card as registered; nothing else is kept out.
+  // Shared: nothing keeps another registration, of this program or another,
+  // out. What the port accesses need is read and opened here once.
   uint32_t claim(const PciLocation &at) override {
-    const std::string dir = folder(at);
-    if (dir.empty()) return kStNotFound;
-    Fd fd(::open((dir + "/config").c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return kStSystem;
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return kStResourceOverlap;
-    locks_.push_back({at, std::move(fd)});
+    for (Held &h : held_)
+      if (h.at == at) {
+        ++h.count;
+        return kStOk;
+      }
+    Held h;
+    h.at = at;
+    std::vector<PciResource> res;
+    if (!resources(at, &res)) return kStNotFound;
+    for (const PciResource &r : res) {
+      if (r.kind != PciResource::kIo) continue;
+      const std::string name = "resource" + std::to_string(r.bar);
+      Held::Io io;
+      io.start = r.start;
+      io.length = r.length;
+      io.fd = Fd(::open((folder(at) + "/" + name).c_str(), O_RDWR | O_CLOEXEC));
+      if (io.fd.get() < 0) {
+        set_request_reason(open_reason(name, errno, true));
+        return kStSystem;
+      }
+      h.io.push_back(std::move(io));
+    }
+    h.count = 1;
+    held_.push_back(std::move(h));
     return kStOk;
   }
   void release(const PciLocation &at) override {
-    for (auto it = locks_.begin(); it != locks_.end(); ++it)
-      if (it->first == at) {
-        locks_.erase(it);
+    for (auto it = held_.begin(); it != held_.end(); ++it)
+      if (it->at == at) {
+        if (--it->count == 0) held_.erase(it);
         return;
       }
   }
 
+  // The kernel maps a resource file from the page that holds the space's
+  // start: the space begins at the start's offset within that page.
   uint32_t map_memory(const PciLocation &at, const PciResource &r, uint32_t *user) override {
     const std::string dir = folder(at);
     if (dir.empty()) return kStNotFound;
-    Fd fd(::open((dir + "/resource" + std::to_string(r.bar)).c_str(), O_RDWR | O_SYNC | O_CLOEXEC));
-    if (fd.get() < 0) return kStMapFailed;
-    const long page = ::sysconf(_SC_PAGESIZE);
-    const size_t bytes = static_cast<size_t>((r.length + page - 1) / page * page);
+    const std::string name = "resource" + std::to_string(r.bar);
+    Fd fd(::open((dir + "/" + name).c_str(), O_RDWR | O_SYNC | O_CLOEXEC));
+    if (fd.get() < 0) {
+      set_request_reason(open_reason(name, errno, true));
+      return kStMapFailed;
+    }
+    const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+    const uint64_t in_page = r.start % page;
+    const size_t bytes = static_cast<size_t>((in_page + r.length + page - 1) / page * page);
     void *host = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
-    if (host == MAP_FAILED) return kStMapFailed;
-    *user = mmio_map_host(host, static_cast<size_t>(r.length));
+    if (host == MAP_FAILED) {
+      set_request_reason("cannot map " + name + ": " + std::strerror(errno));
+      return kStMapFailed;
+    }
+    *user = mmio_map_host(static_cast<uint8_t *>(host) + in_page, static_cast<size_t>(r.length));
     if (*user == 0) {
       ::munmap(host, bytes);
       return kStMapFailed;
@@ -164,25 +224,23 @@ class SysfsHost : public PciHost {
     maps_.erase(it);
   }
 
-  // Ports of registered cards only: the I/O resource file of the space that
-  // holds the port.
+  // Ports of registered cards only, through the open file of the I/O space
+  // that holds the port.
   uint32_t port_io(uint64_t port, uint32_t bytes, bool write, uint64_t *value) override {
     if (bytes == 8) return kStInvalidParameter;  // the kernel moves at most 4 bytes per port access
-    for (const auto &[at, lock] : locks_) {
-      std::vector<PciResource> res;
-      if (!resources(at, &res)) continue;
-      for (const PciResource &r : res) {
-        if (r.kind != PciResource::kIo || port < r.start || port + bytes > r.start + r.length) continue;
-        Fd fd(::open((folder(at) + "/resource" + std::to_string(r.bar)).c_str(), O_RDWR | O_CLOEXEC));
-        if (fd.get() < 0) return kStSystem;
+    for (const Held &h : held_)
+      for (const Held::Io &io : h.io) {
+        if (port < io.start || port + bytes > io.start + io.length) continue;
         uint64_t v = write ? *value : 0;
-        const ssize_t n = write ? ::pwrite(fd.get(), &v, bytes, static_cast<off_t>(port - r.start))
-                                : ::pread(fd.get(), &v, bytes, static_cast<off_t>(port - r.start));
-        if (n != static_cast<ssize_t>(bytes)) return kStSystem;
+        const auto at = static_cast<off_t>(port - io.start);
+        const ssize_t n = write ? ::pwrite(io.fd.get(), &v, bytes, at) : ::pread(io.fd.get(), &v, bytes, at);
+        if (n != static_cast<ssize_t>(bytes)) {
+          set_request_reason(std::string("port access: ") + (n < 0 ? std::strerror(errno) : "short transfer"));
+          return kStSystem;
+        }
         if (!write) *value = v;
         return kStOk;
       }
-    }
     return kStInvalidParameter;
   }
 
@@ -196,7 +254,7 @@ class SysfsHost : public PciHost {
 
   std::string root_;
   std::vector<std::pair<PciLocation, std::string>> names_;
-  std::vector<std::pair<PciLocation, Fd>> locks_;
+  std::vector<Held> held_;
   std::map<uint32_t, Mapping> maps_;
 };
 

@@ -296,10 +296,13 @@ TEST_F(PciCards, CardInUseStartsOnlyWhenTakenOver) {
 }
 
 TEST_F(PciCards, DriverFailures) {
-  {  // no driver: nothing counted, nothing started
+  {  // no driver: nothing counted, nothing started, and the count's reason shown
     bus().driver_absent = true;
-    EXPECT_EQ(KMV_init(two_cards().c_str()), KMV_NO_ACT_MOD);
+    EXPECT_EQ(KMV_init(two_cards().c_str()), KMV_WINDRV_ERR);
     EXPECT_EQ(no_of_kmv_modules, 0);
+    char text[100];
+    KMV_get_error_string(KMV_WINDRV_ERR, text, sizeof text);
+    EXPECT_STREQ(text, "WinDriver : Cannot open WinDriver device");
     reset_library();
     bus().driver_absent = false;
   }
