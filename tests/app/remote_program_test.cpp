@@ -173,7 +173,7 @@ class RemoteProgram : public apptest::AppFixture {
     }
     for (const auto &[k, v] : env_) env.push_back(k + "=" + v);
     std::vector<char *> argv, envp;
-    std::vector<std::string> a = args;
+    std::vector<std::string> a = testsupport::program_command(args);
     for (std::string &s : a) argv.push_back(s.data());
     argv.push_back(nullptr);
     for (std::string &s : env) envp.push_back(s.data());
