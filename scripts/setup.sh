@@ -16,6 +16,7 @@ packages=(
   nlohmann-json3-dev
   qt6-base-dev qt6-qpa-plugins xvfb xauth imagemagick
   zip unzip gzip
+  qemu-user
 )
 
 missing=()

@@ -6,6 +6,8 @@
 #   fuzz     clang with libFuzzer; every fuzz target runs over its seeds
 # TRQ_CONFIGS="native asan" picks a subset; TRQ_SKIP_SETUP=1 skips the installs;
 # TRQ_JOBS sets the build parallelism; TRQ_DEPS_DIR where GoogleTest for i386 lies.
+# m32 runs its programs under qemu-i386 where the kernel runs no i386 program;
+# TRQ_M32_EMULATOR=qemu-i386 takes that road on any machine.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,7 +32,9 @@ for c in $configs; do
     native) configure native ;;
     asan)   configure asan -DTRQ_SANITIZE=ON -DTRQ_BENCH=OFF -DTRQ_WITH_QT=OFF ;;
     m32)    configure m32 --toolchain "$here/cmake/toolchain-m32.cmake" \
-              -DCMAKE_PREFIX_PATH="$deps/gtest32" -DTRQ_BENCH=OFF ;;
+              -DCMAKE_PREFIX_PATH="$deps/gtest32" -DTRQ_BENCH=OFF \
+              -DTRQ_M32_EMULATOR="${TRQ_M32_EMULATOR:-}"
+            echo "m32 road: $(sed -n 's/^TRQ_M32_ROAD:INTERNAL=//p' build/m32/CMakeCache.txt)" ;;
     fuzz)   CC=clang CXX=clang++ configure fuzz -DTRQ_FUZZ=ON ;;
     *) echo "unknown configuration $c" >&2; exit 2 ;;
   esac

@@ -51,14 +51,14 @@ TEST_P(ProgramProcess, ASignalEndsTheRunThroughTheQuitPath) {
   env.push_back("XDG_DATA_HOME=" + home.file("data"));
   env.push_back("XDG_RUNTIME_DIR=" + home.path());
   env.push_back(GetParam().qt ? "QT_QPA_PLATFORM=offscreen" : "QV_UI=headless");
-  std::vector<std::string> args{exe, "-s1", "-m2", "-info", "-silent"};
+  std::vector<std::string> args = testsupport::program_command({exe, "-s1", "-m2", "-info", "-silent"});
   std::vector<char *> argv, envp;
   for (auto &a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   for (auto &e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
   pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), envp.data()), 0);
+  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
   // The registration is written early in the start-up; the window follows at once.
   for (int i = 0; i < 200 && !fs::exists(home.file("reg/user.reg")); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(25));

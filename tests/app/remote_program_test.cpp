@@ -7,7 +7,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +31,17 @@ extern char **environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The service's socket takes connections (it appears a moment before it listens).
+bool accepts(const std::string &path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  const bool ok = fd >= 0 && connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
+  if (fd >= 0) close(fd);
+  return ok;
+}
 
 // Parameters of the file loaded from outside: slot, parameter, value, float.
 struct Setting {
@@ -128,7 +141,7 @@ class RemoteProgram : public apptest::AppFixture {
     ASSERT_GT(program_, 0);
     const std::string sock = run_.file("rt/qv-dde/kmv-usb.sock");
     for (auto until = Clock::now() + std::chrono::seconds(30); Clock::now() < until;) {
-      if (access(sock.c_str(), F_OK) == 0) return;
+      if (accepts(sock)) return;
       if (waitpid(program_, nullptr, WNOHANG) == program_) {
         program_ = 0;
         FAIL() << "the program ended at start-up:\n" << program_output();
@@ -173,7 +186,7 @@ class RemoteProgram : public apptest::AppFixture {
     }
     for (const auto &[k, v] : env_) env.push_back(k + "=" + v);
     std::vector<char *> argv, envp;
-    std::vector<std::string> a = args;
+    std::vector<std::string> a = testsupport::program_command(args);
     for (std::string &s : a) argv.push_back(s.data());
     argv.push_back(nullptr);
     for (std::string &s : env) envp.push_back(s.data());

@@ -32,11 +32,12 @@ class Remote : public DdeTest {
     posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
     std::vector<std::string> all = {TRQ_REMOTE};
     all.insert(all.end(), args.begin(), args.end());
+    all = testsupport::program_command(all);
     std::vector<char *> argv;
     for (std::string &a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, TRQ_REMOTE, &fa, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&fa);
     close(out[1]);
     Outcome o;

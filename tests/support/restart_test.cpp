@@ -127,11 +127,16 @@ class Restart : public StoreTest {
     setenv(kRunVar, name, 1);
     setenv(kProgramVar, program.path().c_str(), 1);
     setenv(kWorkVar, work.path().c_str(), 1);
-    const std::string filter = std::string("--gtest_filter=RestartRun.") + name;
+    // the file itself: under an emulator /proc/self/exe of the child names the emulator
+    std::vector<std::string> args = testsupport::program_command(
+        {std::filesystem::read_symlink("/proc/self/exe").string(), std::string("--gtest_filter=RestartRun.") + name});
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
       alarm(60);  // a run that hangs ends instead of stalling the suite
-      execl("/proc/self/exe", "test_support", filter.c_str(), static_cast<char *>(nullptr));
+      execv(argv[0], argv.data());
       _exit(127);
     }
     unsetenv(kRunVar);

@@ -40,6 +40,13 @@ std::string read_file(const std::string &path) {
 
 std::string source_path(const std::string &relative) { return std::string(TRQ_SOURCE_DIR) + "/" + relative; }
 
+std::vector<std::string> program_command(std::vector<std::string> args) {
+#ifdef TRQ_EMULATOR
+  args.insert(args.begin(), TRQ_EMULATOR);
+#endif
+  return args;
+}
+
 VirtualClock::VirtualClock() { platform::clock::use_virtual(true); }
 VirtualClock::~VirtualClock() { platform::clock::use_virtual(false); }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Small fixtures shared by the test programs.
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -27,6 +28,12 @@ std::string read_file(const std::string &path);
 
 // Path of a file in the source tree, e.g. source_path("resources/kmv_err.dat").
 std::string source_path(const std::string &relative);
+
+// The command line that starts one of this build's programs as a child
+// process: args (args[0] the program) as they stand, or, where the 32-bit
+// build runs its programs under an emulator, through that emulator. The
+// result's first element is the file to execute.
+std::vector<std::string> program_command(std::vector<std::string> args);
 
 // Switches the virtual clock on for its lifetime.
 class VirtualClock {
