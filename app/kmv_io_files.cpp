@@ -1,5 +1,8 @@
 #include "app/kmv_io_files.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
@@ -43,7 +46,8 @@ int load_file(const char *path, int what, int mode, const char *identifier, void
   if (path == nullptr || *path == '\0') return -1;
   if (setup_file->state != FILE_STATE_EMPTY) unlink_qvfile(setup_file);
   // The first start has no automatic setup file yet: nothing to say then.
-  if (FileExists(path, nullptr) == 0) {
+  struct stat st {};
+  if (::stat(path, &st) != 0 && errno == ENOENT) {
     if (mode != 2) error("BFILE_NOTEXIST", path);
     return -1;
   }

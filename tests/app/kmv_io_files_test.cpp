@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,7 @@ TEST_F(SetupFiles, BadFilesAreReportedAndApplyNothing) {
     std::string name, content, report;
   } cases[] = {
       {"missing.set", "", "BFILE_NOTEXIST"},
+      {"folder.set", "", "BFILE_OPEN"},  // there, but no file
       {"flipped.set", flipped, "INV_SETUP"},
       {"short.set", bytes.substr(0, 30), "INV_SETUP"},
       {"text.set", "SYS_PARA_BEGIN:\r\n#MP1 [MP_C1U_GAIN_HV,F,20]\r\n", "INV_SETUP"},
@@ -172,7 +174,8 @@ TEST_F(SetupFiles, BadFilesAreReportedAndApplyNothing) {
       {"binary.set", std::string("\x8f\x06\x00\xff\x01\x02junk\r\n\x00\x00", 14) + std::string(300, '\xA5'), "INV_SETUP"},
   };
   for (const auto &c : cases) {
-    const std::string path = c.name == "missing.set" ? dir_.file(c.name) : dir_.write(c.name, c.content);
+    if (c.name == "folder.set") std::filesystem::create_directory(dir_.file(c.name));
+    const std::string path = c.content.empty() && c.name != "empty.set" ? dir_.file(c.name) : dir_.write(c.name, c.content);
     const std::string before = error_log();
     EXPECT_EQ(load_usb(path.c_str(), 3, 1), -1) << c.name;
     const std::string log = error_log().substr(before.size());
