@@ -15,11 +15,35 @@ constexpr std::string_view kEnd = "SYS_PARA_END:";
 // A report shows at most this much of a bad line.
 constexpr std::size_t kShownLine = 120;
 
-void report_line(std::string_view line) {
-  std::string shown(line.substr(0, kShownLine));
-  if (line.size() > kShownLine) shown += "...";
-  error("IO_ERR_USCMD", shown.c_str());
-}
+// Each report is a box the operator must close: a file of many bad lines
+// shows the first few and then one count of the rest.
+constexpr int kShownReports = 5;
+
+class BadLines {
+ public:
+  // Whether the next report may be shown; counts it otherwise.
+  bool show() {
+    if (shown_ < kShownReports) {
+      ++shown_;
+      return true;
+    }
+    ++unshown_;
+    return false;
+  }
+  void line(std::string_view text) {
+    if (!show()) return;
+    std::string shown(text.substr(0, kShownLine));
+    if (text.size() > kShownLine) shown += "...";
+    error("IO_ERR_USCMD", shown.c_str());
+  }
+  void summary() const {
+    if (unshown_ > 0) error("SETUP_MORE_BAD", unshown_);
+  }
+
+ private:
+  int shown_ = 0;
+  int unshown_ = 0;
+};
 
 // One entry "#MP<n> [<name>,<letter>,<value>]", taken apart within its line.
 struct Entry {
@@ -78,13 +102,14 @@ void load_body(char *body, int mode, const SetupSlots &slots) {
   line += std::strlen(line) + 1;
 
   int first_number = 0;
+  BadLines bad;
   for (; *line != '\0'; line += std::strlen(line) + 1) {
     if (kEnd == line) break;
     for (char *c = line; *c != '\0'; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
     const std::string_view text(line);
     Entry e;
     if (!split_entry(text, slots.count, &e)) {
-      report_line(text);
+      bad.line(text);
       continue;
     }
     if (first_number == 0) first_number = e.number;
@@ -92,27 +117,28 @@ void load_body(char *body, int mode, const SetupSlots &slots) {
 
     const int j = find_parameter(e.name);
     if (j < 0) {
-      error("UNKNOWN_PAR", std::string(e.name.substr(0, kShownLine)).c_str());
+      if (bad.show()) error("UNKNOWN_PAR", std::string(e.name.substr(0, kShownLine)).c_str());
       continue;
     }
     const char own = own_letter(slots, slot, j);
     if (own == 0) {
-      error("UNKNOWN_PAR", modparm_strings[j]);
+      if (bad.show()) error("UNKNOWN_PAR", modparm_strings[j]);
       continue;
     }
     if (e.letter != 'X' && e.letter != own) {
-      error("WRONG_TYPE", modparm_strings[j], static_cast<int>(e.letter), 0);
+      if (bad.show()) error("WRONG_TYPE", modparm_strings[j], static_cast<int>(e.letter), 0);
       continue;
     }
     // An X entry is read in the parameter's own type.
     const std::string value(e.value.substr(0, SETUP_TEXT_MAX));
     ParameterValue v{};
     if (parse_typed_value(e.letter == 'X' ? own : e.letter, value.c_str(), &v) != 0) {
-      report_line(text);
+      bad.line(text);
       continue;
     }
     // Entries for a slot that holds no active module are skipped silently.
     if (slot < 0 || slot >= slots.count || slots.program_active[slot] != 1 || slots.sets[slot] == nullptr) continue;
     slots.apply(slot, j, v);
   }
+  bad.summary();
 }

@@ -7,7 +7,12 @@
 namespace {
 
 // The first module number of a body goes to column A, any other to column B.
-short usb_slot(int number, int first_number) { return number == first_number ? st_trq : nd_trq; }
+// A lone module shows in both columns; the other blocks are then another
+// module's settings and go to no module.
+short usb_slot(int number, int first_number) {
+  if (number == first_number) return st_trq;
+  return no_of_active_kmv >= 2 && nd_trq != st_trq ? nd_trq : -1;
+}
 short pci_slot(int number, int) { return static_cast<short>(number - 1); }
 
 SetupSlots usb_slots() {

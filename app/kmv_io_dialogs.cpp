@@ -235,7 +235,8 @@ int run_load_dialog(int parent, const LoadVariant &v) {
   RemovePopup(0);
   // A file asked for from outside that could not be loaded, with nobody at the
   // dialog to see why: say so rather than end in silence.
-  if (cmd_load_file && no_input && result == 0 && !ok) error("INV_SETUP", setup_file_name);
+  if (cmd_load_file && no_input && result == 0 && !ok)
+    error(FileExists(setup_file_name, nullptr) == 0 ? "BFILE_NOTEXIST" : "INV_SETUP", setup_file_name);
   return result;
 }
 

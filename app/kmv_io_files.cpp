@@ -1,5 +1,8 @@
 #include "app/kmv_io_files.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
@@ -43,9 +46,18 @@ int load_file(const char *path, int what, int mode, const char *identifier, void
   if (path == nullptr || *path == '\0') return -1;
   if (setup_file->state != FILE_STATE_EMPTY) unlink_qvfile(setup_file);
   // The first start has no automatic setup file yet: nothing to say then.
-  if (mode == 2 && FileExists(path, nullptr) == 0) return -1;
+  struct stat st {};
+  if (::stat(path, &st) != 0 && errno == ENOENT) {
+    if (mode != 2) error("BFILE_NOTEXIST", path);
+    return -1;
+  }
   Release release;
   if (open_qvfile(setup_file, path, nullptr) < 0) return file_error(path);
+  // A file cut short (a full disk, a copy broken off) is applied not at all.
+  if (qv_sections_whole(setup_file) == 0) {
+    error("SETUP_DAMAGED", path);
+    return -1;
+  }
   if (valid_qvfile(setup_file, identifier, 0) == 0) {
     error("INV_SETUP", path);
     return -1;

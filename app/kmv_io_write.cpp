@@ -1,14 +1,17 @@
 #include "app/kmv_io_write.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/win/temp_files.h"
 #include "support/Qv_err.h"
 #include "support/Qv_file.h"
 
@@ -27,6 +30,78 @@ mode_t mode_for(const char *path) {
 std::string directory_of(const std::string &path) {
   const std::size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file a save writes: the end of a chain of symbolic links (a link to a
+// file not there yet names the file to make), so that the links stay.
+std::string link_target(const std::string &path) {
+  std::string p = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::string to(FILE_PATH_SIZE * 4, '\0');
+    const ssize_t n = ::readlink(p.c_str(), to.data(), to.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= to.size()) break;
+    to.resize(static_cast<std::size_t>(n));
+    p = to[0] == '/' ? to : directory_of(p) + to;
+  }
+  return p;
+}
+
+// Temporaries of a setup file: ".<name>.trq-XXXXXX" in its directory, the name
+// cut where the whole path would not fit a file record.
+constexpr std::string_view kTempMark = ".trq-";
+
+struct TempName {
+  std::string dir, stem;  // stem: the name part before the mark
+  bool fits = false;
+};
+
+TempName temp_name(const std::string &target) {
+  TempName t;
+  t.dir = directory_of(target);
+  const std::size_t fixed = t.dir.size() + 1 + kTempMark.size() + platform::kTempRandomChars;
+  if (fixed + 1 >= static_cast<std::size_t>(FILE_PATH_SIZE)) return t;
+  t.stem = "." + target.substr(t.dir.size()).substr(0, FILE_PATH_SIZE - 1 - fixed);
+  t.fits = true;
+  return t;
+}
+
+// Whether path still names the file open on fd.
+bool still_named(int fd, const std::string &path) {
+  struct stat a {}, b {};
+  return ::fstat(fd, &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A live save holds its temporary locked; one nobody holds was left by a
+// killed save and goes.
+void clear_dead_temps(const TempName &t) {
+  platform::for_each_temp_of(t.dir, t.stem, kTempMark, [](const std::string &path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && still_named(fd, path)) ::unlink(path.c_str());
+    ::close(fd);  // releases the lock
+  });
+}
+
+// Makes and locks a temporary; the descriptor (held until the save ends), or
+// -1. A temporary cleared by another save before it was locked is made anew.
+int locked_temp(const TempName &t, std::string *temp) {
+  for (int tries = 0; tries < 8; ++tries) {
+    std::string name = t.dir + t.stem + std::string(kTempMark) + std::string(platform::kTempRandomChars, 'X');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) return -1;
+    int r;
+    do r = ::flock(fd, LOCK_EX);
+    while (r != 0 && errno == EINTR);
+    // Without locks on this file system no save clears it: it is safe unlocked.
+    if (still_named(fd, name)) {
+      *temp = name;
+      return fd;
+    }
+    ::close(fd);
+  }
+  return -1;
 }
 
 void sync_directory(const std::string &dir) {
@@ -54,16 +129,23 @@ int write_setup_file(FileRecord *record, const char *path, const char *ident, in
   if (record == nullptr || path == nullptr || *path == '\0') return -1;
   if (record->state != FILE_STATE_EMPTY) unlink_qvfile(record);
   if (std::strlen(path) >= FILE_PATH_SIZE) return fail(record, path, "", BFILE_OPEN);
+  const std::string target = link_target(path);
   struct stat st {};
-  if (::stat(path, &st) == 0 && (S_ISDIR(st.st_mode) || ::access(path, W_OK) != 0))
+  if (::stat(target.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || ::access(target.c_str(), W_OK) != 0))
     return fail(record, path, "", BFILE_OPEN);
 
-  std::string temp = directory_of(path) + ".trq-XXXXXX";
-  if (temp.size() >= FILE_PATH_SIZE) return fail(record, path, "", BFILE_OPEN);
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return fail(record, path, "", BFILE_OPEN);
-  ::fchmod(fd, mode_for(path));
-  ::close(fd);
+  const TempName names = temp_name(target);
+  if (!names.fits) return fail(record, path, "", BFILE_OPEN);
+  clear_dead_temps(names);
+  std::string temp;
+  const int lock = locked_temp(names, &temp);
+  if (lock < 0) return fail(record, path, "", BFILE_OPEN);
+  // Held until the temporary is renamed or removed: no other save clears it.
+  struct Unlock {
+    int fd;
+    ~Unlock() { ::close(fd); }
+  } unlock{lock};
+  ::fchmod(lock, mode_for(target.c_str()));
 
   if (create_qvfile(record, temp.c_str(), nullptr) < 0) return fail(record, path, temp, record_code(record, BFILE_OPEN));
   if (put_info(record, ident, code, info) < 0) return fail(record, path, temp, record_code(record, BFILE_WRITE));
@@ -72,7 +154,7 @@ int write_setup_file(FileRecord *record, const char *path, const char *ident, in
   // File handles of the file layer are the system's descriptors.
   if (::fsync(record->handle) != 0) return fail(record, path, temp, BFILE_WRITE);
   if (unlink_qvfile(record) < 0) return fail(record, path, temp, BFILE_CLOSE);
-  if (std::rename(temp.c_str(), path) != 0) return fail(record, path, temp, BFILE_CREATE);
-  sync_directory(directory_of(path));
+  if (std::rename(temp.c_str(), target.c_str()) != 0) return fail(record, path, temp, BFILE_CREATE);
+  sync_directory(names.dir);
   return 0;
 }

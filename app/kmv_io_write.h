@@ -1,7 +1,10 @@
 #pragma once
 // Writing a whole tagged setup file so that a failure never costs the file
 // that was there before: the file is written as a temporary file in the same
-// directory, flushed to disk, and only then renamed over the old one.
+// directory (".<name>.trq-XXXXXX", locked while it is written), flushed to
+// disk, and only then renamed over the old one. A symbolic link is kept: the
+// file it points to is the one replaced. Each save first removes the
+// temporaries of the same file that killed saves left (never a locked one).
 #include <cstddef>
 
 #include "support/File.h"

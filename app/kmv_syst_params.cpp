@@ -171,7 +171,11 @@ int init_usbsystem(const char *ini_path) {
         act_mod[i] = 0;
       }
     }
-    if (r == KMV_OPEN_FILE || r == KMV_FILE_NVALID || r == KMV_MEM_ALLOC || r == KMV_READ_STR) {
+    if (r == KMV_OPEN_FILE) {
+      error("KMV_OPEN_INI", ini_path);  // the file it tried
+      return -5;
+    }
+    if (r == KMV_FILE_NVALID || r == KMV_MEM_ALLOC || r == KMV_READ_STR) {
       error(kmvdll_error_id(r));
       return -5;
     }

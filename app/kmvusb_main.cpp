@@ -285,7 +285,8 @@ int start_up(int argc, char *argv[]) {
     KMVUSB_get_module_info(static_cast<int16_t>(i), &usbmod_info[i]);
     get_kmv_module_type_txt(i);
   }
-  load_usb(auto_set_file, 3, 2);
+  // A start file named with -l is the operator's: a missing one is reported.
+  load_usb(auto_set_file, 3, from_switch ? 1 : 2);
   return 0;
 }
 

@@ -30,8 +30,6 @@ constexpr size_t kBinHdrSize = sizeof QVbin_hdr;
 static_assert(kBinHdrSize == 14);
 
 constexpr int kLineRead = 128;                // line reads of the scans
-constexpr int kLineRest = 256;                // second read completing a long line
-constexpr int kLineBuf = kLineRead - 1 + kLineRest;  // 383
 constexpr int kMaxBadReads = 100;             // over-long reads per scan
 constexpr int64_t kMaxIdentLength = 0x7FFF;   // i16 field
 constexpr int64_t kMaxSetupLength = 0xFFFF;   // u16 field
@@ -384,15 +382,25 @@ int put_raw_setup(FileRecord *r, const char *block) {
 // The copy pass: compressed lines as a list into buffer, which holds what the
 // size query gave (limit, the section length); every write stays below it.
 int copy_lines(FileRecord *r, bool setup, const std::string &skip, int64_t limit, int64_t end, char *buffer) {
-  std::array<char, kLineBuf + 1> line{};
+  std::array<char, kLineRead> piece{};
+  std::string line;
   int64_t count = 0;
   int64_t w = 0;  // write position; always below limit
   for (;;) {
     const int64_t pos = tell_file(r);
     if (pos < 0 || pos >= end) break;  // never beyond the section
-    int n = read_file_c(r, line.data(), kLineRead);
+    int n = read_file_c(r, piece.data(), kLineRead);
     if (n == -1) break;
-    if (n == -3) read_file_c(r, line.data() + kLineRead - 1, kLineRest);
+    // A line longer than one read arrives whole, as far as the section goes,
+    // so that its reader sees it once.
+    line.assign(piece.data());
+    while (n == -3) {
+      const int64_t at = tell_file(r);
+      if (at < 0 || at >= end) break;
+      n = read_file_c(r, piece.data(), kLineRead);
+      if (n == -1) break;
+      line.append(piece.data());
+    }
     const int len = qv_strcompress(line.data());
     if (len == 0) continue;
     const std::string_view l(line.data(), static_cast<size_t>(len));
@@ -552,6 +560,22 @@ int get(FileRecord *record, const char *section, const char *ident, char *buffer
   std::string skip;
   if (identification && ident != nullptr) skip = std::string("ID : ") + ident;
   return copy_lines(record, setup, skip, limit, offset + limit, buffer);
+}
+
+int qv_sections_whole(FileRecord *record) {
+  if (record == nullptr || record->state == FILE_STATE_EMPTY) return -1;
+  OpenForReading open(record);
+  if (!open.ok()) return -1;
+  if (record->header == nullptr) reset_header(record);
+  if (!check_header(record)) return -1;
+  const QvFileHeader &h = *record->header;
+  const int64_t size = size_file(record);
+  if (size < 0) return -1;
+  const int64_t ident_end = static_cast<int64_t>(h.ident_offset) + h.ident_length;
+  const int64_t setup_end = static_cast<int64_t>(h.setup_offset) + h.setup_length;
+  if (h.ident_length > 0 && ident_end > size) return 0;
+  if (h.setup_length > 0 && setup_end > size) return 0;
+  return 1;
 }
 
 int get_info(FileRecord *record, char *buffer, const char *ident) {

@@ -65,10 +65,16 @@ int valid_qvfile(FileRecord *record, const char *ident, short flag);
 // is accepted with a revision above 11, else 0.
 int valid_qvfile_ext(FileRecord *record, const char *ident, int *code);
 
+// Whether the file holds every byte its header gives the identification and
+// setup sections: 1 it does, 0 it ends inside one (a cut file), -1 the file
+// has no valid header.
+int qv_sections_whole(FileRecord *record);
+
 // Section readers. buffer null asks for the size to allocate; the pointer value
 // -1 only runs the search (result 0); else the compressed lines are copied as a
 // list and the result is the bytes counted (the lengths plus one NUL each, plus
-// 1). A buffer must hold the size the query returned. Records in state 2 are
+// 1). A line longer than one read comes whole, as far as its section goes. A
+// buffer must hold the size the query returned. Records in state 2 are
 // reopened and closed again.
 int get(FileRecord *record, const char *section, const char *ident, char *buffer);
 int get_info(FileRecord *record, char *buffer, const char *ident);  // ident's own line left out

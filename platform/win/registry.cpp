@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/win/temp_files.h"
+
 namespace platform::registry {
 namespace {
 
@@ -421,29 +423,14 @@ bool write_all(int fd, const std::string &s) {
 // Temporaries are named <file>.tmp.XXXXXX, the X's mkstemp's letters and
 // digits: a name no person gives a copy of their own.
 constexpr std::string_view kTempMark = ".tmp.";
-constexpr size_t kTempRandom = 6;
-
-bool is_temp_of(std::string_view name, std::string_view file) {
-  if (name.size() != file.size() + kTempMark.size() + kTempRandom) return false;
-  if (name.substr(0, file.size()) != file || name.substr(file.size(), kTempMark.size()) != kTempMark) return false;
-  for (const char c : name.substr(name.size() - kTempRandom))
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
-  return true;
-}
+constexpr size_t kTempRandom = platform::kTempRandomChars;
 
 // Removes the temporaries that killed writes left beside a hive. Writers make
 // their temporaries only while they hold the hive's lock, so under that lock
 // none of them is still being written.
 void clear_leftovers(const std::string &dir, const std::string &hive_name) {
-  const std::string damaged = hive_name + ".damaged";
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    std::error_code type_ec;
-    if ((is_temp_of(name, hive_name) || is_temp_of(name, damaged)) &&
-        std::filesystem::is_regular_file(it->symlink_status(type_ec)))
-      ::unlink(it->path().c_str());
-  }
+  for (const std::string &file : {hive_name, hive_name + ".damaged"})
+    platform::for_each_temp_of(dir, file, kTempMark, [](const std::string &path) { ::unlink(path.c_str()); });
 }
 
 // Replaces path by text: a temporary file beside it, synced, then renamed.

@@ -162,17 +162,27 @@ TEST_F(SetupBody, BadLinesAreReportedOnceAndSkipped) {
   }
 }
 
-TEST_F(SetupBody, EntriesForSlotsWithoutAnActiveModuleAreSkippedSilently) {
-  // One module in slot 3: a file with two module numbers must not reach past it.
+TEST_F(SetupBody, ALoneModuleTakesOnlyTheFirstBlock) {
+  // One module in slot 3: the blocks behind the first are another module's
+  // settings and reach no module, whichever number comes first.
   ASSERT_GE(start_emulation(1, 3), 0);
   ASSERT_EQ(st_trq, 2);
-  // Bad entries are still reported.
-  const std::string log = load({"SYS_PARA_BEGIN:", "#MP1 [MP_C1U_GAIN_HV,F,11]", "#MP2 [MP_C1U_GAIN_HV,F,22]",
-                                "#MP2 [MP_C9U_P5,B,1]", "SYS_PARA_END:"});
-  EXPECT_EQ(reports(log), 1);
-  EXPECT_THAT(log, HasSubstr("UNKNOWN_PAR"));
-  EXPECT_EQ(read_float_parameter(2, 4), nd_trq == st_trq ? 22.0f : 11.0f);
-  for (short m : {0, 1, 3}) EXPECT_EQ(read_float_parameter(m, 4), 0.0f) << m;
+  const struct {
+    const char *first, *second;
+  } orders[] = {{"#MP1", "#MP2"}, {"#MP2", "#MP1"}, {"#MP3", "#MP4"}};
+  for (const auto &o : orders) {
+    set_float(2, 4, 0.0f);
+    set_int(2, 29, 0);
+    // Bad entries of the other block are still reported.
+    const std::string log =
+        load({"SYS_PARA_BEGIN:", std::string(o.first) + " [MP_C1U_GAIN_HV,F,11]", std::string(o.second) + " [MP_C1U_GAIN_HV,F,22]",
+              std::string(o.second) + " [MP_C5U_DIGOUT,I,7]", std::string(o.second) + " [MP_C9U_P5,B,1]", "SYS_PARA_END:"});
+    EXPECT_EQ(reports(log), 1) << o.first;
+    EXPECT_THAT(log, HasSubstr("UNKNOWN_PAR")) << o.first;
+    EXPECT_EQ(read_float_parameter(2, 4), 11.0f) << o.first;
+    EXPECT_EQ(read_int_parameter(2, 29), 0) << o.first;
+    for (short m : {0, 1, 3}) EXPECT_EQ(read_float_parameter(m, 4), 0.0f) << m;
+  }
 }
 
 TEST_F(SetupBody, CountsTheModuleBlocks) {

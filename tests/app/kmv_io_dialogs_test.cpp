@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -95,16 +96,35 @@ TEST_F(SetupDialogs, ALoadFromOutsideOfAnotherKindOfFileDoesNothing) {
   EXPECT_EQ(error_log(), "");
 }
 
-// With nobody at the dialog, a .set file that is no setup file of ours is
-// reported instead of ending in silence, and nothing is loaded.
-TEST_F(SetupDialogs, ALoadFromOutsideOfAFileThatIsNoSetupIsReported) {
+// With nobody at the dialog, a .set file that cannot be loaded is reported,
+// once and by what is wrong with it, instead of ending in silence, and
+// nothing is loaded.
+TEST_F(SetupDialogs, ALoadFromOutsideThatCannotBeDoneIsReported) {
   const float gain = read_float_parameter(0, 4);
-  snprintf(client_fname, sizeof client_fname, "%s", dir_.write("junk.set", "junk junk\n").c_str());
-  cmd_load_file = 1;
-  EXPECT_EQ(manage_load_usb_panel(0), 0);
-  EXPECT_THAT(error_log(), HasSubstr("INV_SETUP"));
-  EXPECT_THAT(error_log(), HasSubstr("junk.set"));
-  EXPECT_EQ(read_float_parameter(0, 4), gain);
+  const std::string whole = testsupport::read_file(saved("whole.set", 61.0f));
+  const struct {
+    const char *name;
+    std::string content;  // empty: no such file
+    std::string report;
+  } cases[] = {
+      {"junk.set", "junk junk\n", "INV_SETUP %s is not a setup file of this program"},
+      {"missing.set", "", "BFILE_NOTEXIST File does not exist: %s"},
+      {"cut.set", whole.substr(0, whole.size() - 40), "SETUP_DAMAGED Setup file %s is damaged"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = c.content.empty() ? dir_.file(c.name) : dir_.write(c.name, c.content);
+    snprintf(client_fname, sizeof client_fname, "%s", path.c_str());
+    cmd_load_file = 1;
+    const std::string before = error_log();
+    manage_load_usb_panel(0);
+    const std::string log = error_log().substr(before.size());
+    std::string report = c.report;
+    report.replace(report.find("%s"), 2, path);
+    EXPECT_THAT(log, HasSubstr(report));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_EQ(read_float_parameter(0, 4), gain);
+  }
 }
 
 TEST_F(SetupDialogs, TheOperatorTypesANameWithoutExtension) {

@@ -3,18 +3,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/kmv_io_files.h"
 #include "app/kmv_io_globals.h"
 #include "app/kmv_io_ident.h"
+#include "app/kmv_io_write.h"
 #include "app/kmv_syst.h"
 #include "platform/win/clock.h"
 #include "platform/win/files.h"
 #include "support/Qv_file.h"
+#include "support/Util_fun_registry.h"
 #include "tests/app/app_fixture.h"
 #include "tests/app/setup_files.h"
 #include "tests/support/string_lists.h"
@@ -160,7 +164,8 @@ TEST_F(SetupFiles, BadFilesAreReportedAndApplyNothing) {
   const struct {
     std::string name, content, report;
   } cases[] = {
-      {"missing.set", "", "BFILE_OPEN"},
+      {"missing.set", "", "BFILE_NOTEXIST"},
+      {"folder.set", "", "BFILE_OPEN"},  // there, but no file
       {"flipped.set", flipped, "INV_SETUP"},
       {"short.set", bytes.substr(0, 30), "INV_SETUP"},
       {"text.set", "SYS_PARA_BEGIN:\r\n#MP1 [MP_C1U_GAIN_HV,F,20]\r\n", "INV_SETUP"},
@@ -169,7 +174,8 @@ TEST_F(SetupFiles, BadFilesAreReportedAndApplyNothing) {
       {"binary.set", std::string("\x8f\x06\x00\xff\x01\x02junk\r\n\x00\x00", 14) + std::string(300, '\xA5'), "INV_SETUP"},
   };
   for (const auto &c : cases) {
-    const std::string path = c.name == "missing.set" ? dir_.file(c.name) : dir_.write(c.name, c.content);
+    if (c.name == "folder.set") std::filesystem::create_directory(dir_.file(c.name));
+    const std::string path = c.content.empty() && c.name != "empty.set" ? dir_.file(c.name) : dir_.write(c.name, c.content);
     const std::string before = error_log();
     EXPECT_EQ(load_usb(path.c_str(), 3, 1), -1) << c.name;
     const std::string log = error_log().substr(before.size());
@@ -180,21 +186,93 @@ TEST_F(SetupFiles, BadFilesAreReportedAndApplyNothing) {
   }
 }
 
-TEST_F(SetupFiles, ATruncatedBodyAppliesItsWholeLines) {
+// A file shorter than its header says (a full disk, a copy broken off) is
+// reported with its name and nothing of it is applied, wherever it was cut.
+TEST_F(SetupFiles, ACutFileIsReportedAsDamagedAndAppliesNothing) {
   ASSERT_GE(start_emulation(1), 0);
   set_usbmodule_parameter(0, 4, float_value(40.0f));
   set_usbmodule_parameter(0, 29, int_value(99));
-  const std::string path = dir_.file("cut.set");
-  ASSERT_EQ(save_usb(path.c_str(), nullptr), 0);
-  const std::string bytes = testsupport::read_file(path);
-  const size_t cut = bytes.find("MP_C1U_COOLING");
-  dir_.write("cut.set", bytes.substr(0, cut));
-  set_usbmodule_parameter(0, 4, float_value(7.0f));
-  set_usbmodule_parameter(0, 29, int_value(1));
-  EXPECT_EQ(load_usb(path.c_str(), 3, 1), 0);
+  const std::string bytes = [&] {
+    const std::string path = dir_.file("whole.set");
+    EXPECT_EQ(save_usb(path.c_str(), nullptr), 0);
+    return testsupport::read_file(path);
+  }();
+  const size_t cooling = bytes.find("  #MP1 [MP_C1U_COOLING");
+  const size_t ends = bytes.rfind("*END");
+  const size_t author = bytes.find("  Author");
+  ASSERT_NE(cooling, std::string::npos);
+  const struct {
+    const char *what;
+    size_t cut;
+  } cases[] = {
+      {"inside a body line", cooling + 10},
+      {"at a line boundary of the body", cooling},
+      {"before the closing *END", ends},
+      {"inside the identification, behind its ID line", author},
+      {"inside the identification, before its ID line", 60},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir_.write("cut.set", bytes.substr(0, c.cut));
+    set_usbmodule_parameter(0, 4, float_value(7.0f));
+    set_usbmodule_parameter(0, 29, int_value(1));
+    const std::string before = error_log();
+    EXPECT_EQ(load_usb(path.c_str(), 3, 1), -1);
+    const std::string log = error_log().substr(before.size());
+    EXPECT_THAT(log, HasSubstr("SETUP_DAMAGED Setup file " + path + " is damaged"));
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_EQ(read_float_parameter(0, 4), 7.0f);
+    EXPECT_EQ(read_int_parameter(0, 29), 1);
+  }
+  // The whole file loads as ever.
+  const std::string whole = dir_.write("cut.set", bytes);
+  EXPECT_EQ(load_usb(whole.c_str(), 3, 1), 0);
   EXPECT_EQ(read_float_parameter(0, 4), 40.0f);
-  EXPECT_EQ(read_int_parameter(0, 29), 1);
-  EXPECT_THAT(error_log(), HasSubstr("IO_ERR_USCMD"));  // the cut line
+}
+
+// Bad lines, however long and however many, each reach the operator once,
+// and a flood of them ends in one count: each report is a box to close.
+TEST_F(SetupFiles, BadLinesAreReportedOnceAndAFloodOfThemInSum) {
+  ASSERT_GE(start_emulation(1), 0);
+  auto file_of = [&](const std::vector<std::string> &entries) {
+    std::vector<std::string> lines{"SYS_PARA_BEGIN:"};
+    lines.insert(lines.end(), entries.begin(), entries.end());
+    lines.push_back("#MP1 [MP_C1U_GAIN_HV,F,30]");
+    lines.push_back("SYS_PARA_END:");
+    const std::string body = testsupport::list(lines);
+    const std::string info = testsupport::list({"TITLE : bad"});
+    const std::string path = dir_.file("bad.set");
+    EXPECT_EQ(write_setup_file(setup_file, path.c_str(), setupusb_identifier, get_app_ident(QV_APP_TRQ, 200) << 4,
+                               info.c_str(), body.data(), body.size()),
+              0);
+    return path;
+  };
+  std::vector<std::string> flood(1000, "#MP1 [MP_C9U_P5,B,1]");
+  flood.resize(3000, "X");
+  const struct {
+    const char *what;
+    std::vector<std::string> entries;
+    int reports;    // boxes for single lines
+    bool summary;   // and one count of the rest
+  } cases[] = {
+      {"a 500-character line", {"#MP1 [MP_C1U_GAIN_HV,F,20" + std::string(474, '7')}, 1, false},
+      {"a 5000-character line", {"#MP1 " + std::string(4995, 'Q')}, 1, false},
+      {"five bad lines", std::vector<std::string>(5, "NOT AN ENTRY"), 5, false},
+      {"three thousand bad lines", flood, 5, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    set_usbmodule_parameter(0, 4, float_value(7.0f));
+    const std::string path = file_of(c.entries);
+    const std::string before = error_log();
+    EXPECT_EQ(load_usb(path.c_str(), 3, 1), 0);
+    const std::string log = error_log().substr(before.size());
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), c.reports + (c.summary ? 1 : 0)) << log.substr(0, 2000);
+    if (c.summary) {
+      EXPECT_THAT(log, HasSubstr(std::to_string(c.entries.size() - 5) + " more bad lines in setup file"));
+    }
+    EXPECT_EQ(read_float_parameter(0, 4), 30.0f);  // the sound line behind them
+  }
 }
 
 TEST_F(SetupFiles, TheFirstStartHasNoAutomaticFileAndSaysNothing) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -11,6 +13,7 @@
 
 #include "app/kmv_io_ident.h"
 #include "app/kmv_io_write.h"
+#include "platform/win/files.h"
 #include "support/Qv_file.h"
 #include "tests/app/setup_files.h"
 
@@ -20,6 +23,10 @@ using testsupport::list;
 using testsupport::strings;
 
 class SafeWrite : public ::testing::Test {
+ public:
+  // A file of one entry line.
+  int save(const std::string &path, const std::string &entry) { return write(path, {"SYS_PARA_BEGIN:", entry, "SYS_PARA_END:"}); }
+
  protected:
   int write(const std::string &path, const std::vector<std::string> &body_lines) {
     const std::string body = list(body_lines);
@@ -104,6 +111,141 @@ TEST_F(SafeWrite, PlacesThatCannotTakeTheFileAreReported) {
   EXPECT_EQ(write(too_long, {"SYS_PARA_BEGIN:", "SYS_PARA_END:"}), -1);
   EXPECT_EQ(reports.count("BFILE_OPEN"), 3);
   EXPECT_EQ(setup_test::entries(dir.path()), (std::vector<std::string>{"d.set", "trq_err.out"}));
+}
+
+// A save of path in a child process that stops at its first write: killed
+// there (it leaves its temporary), or held until release is written to.
+class ChildSave {
+ public:
+  ChildSave(SafeWrite *fixture, const std::string &path, bool kill) {
+    int ready[2], release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      close(release[1]);
+      bool stopped = false;
+      platform::files::set_fault_hook([&](platform::files::Op op, int, int64_t) {
+        if (op == platform::files::Op::write && !stopped) {
+          stopped = true;
+          if (kill) raise(SIGKILL);
+          char c = 'r';
+          if (::write(ready[1], &c, 1) != 1 || ::read(release[0], &c, 1) != 1) _exit(3);
+        }
+        return platform::files::Fault{};
+      });
+      _exit(fixture->save(path, "#MP2 [MP_C1U_P5,B,1]") == 0 ? 0 : 1);
+    }
+    close(ready[1]);
+    close(release[0]);
+    if (kill) {
+      close(release[1]);
+      waitpid(pid_, &status_, 0);
+      pid_ = -1;
+    } else {
+      release_ = release[1];
+      char c = 0;
+      held_ = ::read(ready[0], &c, 1) == 1;
+    }
+    close(ready[0]);
+  }
+  ~ChildSave() { finish(); }
+  bool held() const { return held_; }
+  bool killed() const { return WIFSIGNALED(status_) && WTERMSIG(status_) == SIGKILL; }
+  // Lets a held save go on; its exit code.
+  int finish() {
+    if (release_ >= 0) {
+      if (::write(release_, "g", 1) != 1) ADD_FAILURE() << "the held save is gone";
+      close(release_);
+      release_ = -1;
+    }
+    if (pid_ > 0) {
+      waitpid(pid_, &status_, 0);
+      pid_ = -1;
+    }
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  int status_ = 0;
+  bool held_ = false;
+};
+
+std::vector<std::string> temporaries(const std::string &dir) {
+  std::vector<std::string> out;
+  for (const std::string &e : setup_test::entries(dir))
+    if (e.find(".trq-") != std::string::npos) out.push_back(e);
+  return out;
+}
+
+TEST_F(SafeWrite, ASaveClearsWhatKilledSavesOfTheSameFileLeft) {
+  const std::string path = dir.file("trq_auto.set");
+  const std::string other = dir.file("other.set");
+  for (int i = 0; i < 3; ++i) {
+    ChildSave killed(this, path, true);
+    ASSERT_TRUE(killed.killed());
+  }
+  // Each killed save cleared the one its forerunner left.
+  ASSERT_EQ(temporaries(dir.path()).size(), 1u);
+  ChildSave other_killed(this, other, true);
+  ASSERT_TRUE(other_killed.killed());
+  ASSERT_EQ(temporaries(dir.path()).size(), 2u);
+  // Names that only look alike are a person's own files.
+  dir.write(".trq_auto.set.trq-notes.txt", "mine");
+  dir.write(".trq_auto.set.trq-ab_12!", "mine");
+
+  ASSERT_EQ(save(path, "#MP1 [MP_C1U_P5,B,1]"), 0);
+  const auto left = temporaries(dir.path());
+  EXPECT_EQ(left.size(), 3u);
+  for (const std::string &t : left) EXPECT_TRUE(t.rfind(".other.set.trq-", 0) == 0 || t.find("trq-notes") != std::string::npos ||
+                                                t.find("trq-ab_12") != std::string::npos) << t;
+  EXPECT_EQ(body_of(path), (std::vector<std::string>{"SYS_PARA_BEGIN:", "#MP1 [MP_C1U_P5,B,1]", "SYS_PARA_END:"}));
+  // The other file's own next save clears its leftover.
+  ASSERT_EQ(save(other, "#MP1 [MP_C1U_P5,B,0]"), 0);
+  EXPECT_EQ(temporaries(dir.path()).size(), 2u);
+}
+
+TEST_F(SafeWrite, ASaveNeverClearsTheTemporaryOfALiveSave) {
+  const std::string path = dir.file("trq_auto.set");
+  ChildSave live(this, path, false);
+  ASSERT_TRUE(live.held());
+  ASSERT_EQ(temporaries(dir.path()).size(), 1u);
+  ASSERT_EQ(save(path, "#MP1 [MP_C1U_P5,B,1]"), 0);
+  EXPECT_EQ(temporaries(dir.path()).size(), 1u);  // still the live one's
+  EXPECT_EQ(live.finish(), 0);                   // which then ends well
+  EXPECT_EQ(body_of(path), (std::vector<std::string>{"SYS_PARA_BEGIN:", "#MP2 [MP_C1U_P5,B,1]", "SYS_PARA_END:"}));
+  EXPECT_TRUE(temporaries(dir.path()).empty());
+}
+
+// A setup file that is a symbolic link stays one: the file it points to is
+// written, through a temporary beside that file.
+TEST_F(SafeWrite, ALinkIsKeptAndItsTargetWritten) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir.file("real"));
+  fs::create_directories(dir.file("links"));
+  const struct {
+    const char *what;
+    std::vector<std::pair<std::string, std::string>> links;  // link, where it points
+    std::string target;
+  } cases[] = {
+      {"relative", {{"links/a.set", "../real/a.set"}}, "real/a.set"},
+      {"absolute chain", {{"links/b.set", dir.file("links/b2.set")}, {"links/b2.set", dir.file("real/b.set")}}, "real/b.set"},
+      {"to a file not there yet", {{"links/c.set", "../real/new.set"}}, "real/new.set"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string target = dir.file(c.target);
+    if (std::string(c.what) != "to a file not there yet") dir.write(c.target, "old target");
+    for (const auto &[link, to] : c.links) fs::create_symlink(to, dir.file(link));
+    const std::string path = dir.file(c.links.front().first);
+    ASSERT_EQ(save(path, "#MP1 [MP_C1U_P5,B,1]"), 0) << reports.log();
+    for (const auto &l : c.links) EXPECT_TRUE(fs::is_symlink(dir.file(l.first))) << l.first;
+    EXPECT_EQ(body_of(target), (std::vector<std::string>{"SYS_PARA_BEGIN:", "#MP1 [MP_C1U_P5,B,1]", "SYS_PARA_END:"}));
+    EXPECT_TRUE(temporaries(dir.file("real")).empty());
+    EXPECT_TRUE(temporaries(dir.file("links")).empty());
+  }
 }
 
 }  // namespace

@@ -143,7 +143,7 @@ TEST_F(ParameterRoad, TwoFoundModulesWithOneNotStartedFillNoSet) {
 
 TEST_F(ParameterRoad, AnUnreadableIniFileIsReportedAndGivesMinusFive) {
   EXPECT_EQ(init_usbsystem(dir_.file("missing.ini").c_str()), -5);
-  EXPECT_THAT(error_log(), HasSubstr("KMV_OPEN_FILE"));
+  EXPECT_THAT(error_log(), HasSubstr("can't open configuration file " + dir_.file("missing.ini")));
 }
 
 // ---- settings record -------------------------------------------------------------

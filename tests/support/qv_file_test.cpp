@@ -154,20 +154,22 @@ TEST_F(QvFile, RefusesTruncatedEmptyAndRandomFiles) {
   struct Case {
     const char *what;
     std::string content;
-    int code;  // the record's code after the identification test
+    int code;   // the record's code after the identification test
+    int whole;  // qv_sections_whole: -1 no valid header, 0 cut
   };
   const Case cases[] = {
-      {"empty", "", BFILE_EOF},
-      {"41 bytes", good.substr(0, 41), BFILE_EOF},
-      {"header only", good.substr(0, 42), BFILE_EOF},
-      {"cut in the identification", good.substr(0, 60), BFILE_EOF},
-      {"random", std::string(300, '\x7b'), BFILE_CLOSED},
+      {"empty", "", BFILE_EOF, -1},
+      {"41 bytes", good.substr(0, 41), BFILE_EOF, -1},
+      {"header only", good.substr(0, 42), BFILE_EOF, 0},
+      {"cut in the identification", good.substr(0, 60), BFILE_EOF, 0},
+      {"random", std::string(300, '\x7b'), BFILE_CLOSED, -1},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     const std::string q = dir.write("t.set", c.content);
     create_empty_file(&rec);
     ASSERT_EQ(open_qvfile(&rec, q.c_str(), nullptr), 1);
+    EXPECT_EQ(qv_sections_whole(&rec), c.whole);
     EXPECT_EQ(valid_qvfile(&rec, kIdent, 0), 0);
     EXPECT_EQ(rec.error, c.code);
     EXPECT_TRUE(read_info().empty());
@@ -178,21 +180,27 @@ TEST_F(QvFile, RefusesTruncatedEmptyAndRandomFiles) {
   const std::string q = dir.write("cut.set", good.substr(0, good.size() - 12));
   create_empty_file(&rec);
   ASSERT_EQ(open_qvfile(&rec, q.c_str(), nullptr), 1);
+  EXPECT_EQ(qv_sections_whole(&rec), 0);
   EXPECT_EQ(valid_qvfile(&rec, kIdent, 0), 15);
   EXPECT_EQ(read_body(), (std::vector<std::string>{"A = 1", "B ="}));
+  unlink_qvfile(&rec);
+  // The whole file, and one with bytes behind its sections, hold every byte.
+  for (const std::string &content : {good, good + "data behind"}) {
+    create_empty_file(&rec);
+    ASSERT_EQ(open_qvfile(&rec, dir.write("w.set", content).c_str(), nullptr), 1);
+    EXPECT_EQ(qv_sections_whole(&rec), 1);
+    unlink_qvfile(&rec);
+  }
 }
 
 TEST_F(QvFile, OversizedLinesAndLengthsStayInTheBuffer) {
-  // Setup lines of 300 characters arrive whole, of 400 in two pieces.
-  const std::string l300(300, 'a'), l400(400, 'b');
-  const std::string p = save("long.set", kInfo, list({l300, l400}));
+  // Lines longer than one read arrive whole, each once, in both sections.
+  const std::string l300(300, 'a'), l400(400, 'b'), l5000(5000, 'c');
+  const std::string p = save("long.set", list({"TITLE : run", "CONTENTS : " + l400}), list({l300, l400, l5000, "end"}));
   ASSERT_EQ(open_qvfile(&rec, p.c_str(), nullptr), 1);
   ASSERT_EQ(valid_qvfile(&rec, kIdent, 0), 15);
-  const auto body = read_body();
-  ASSERT_EQ(body.size(), 3u);
-  EXPECT_EQ(body[0], l300);
-  EXPECT_EQ(body[1].size(), 380u);  // 382 characters read, its two leading blanks dropped
-  EXPECT_EQ(body[1] + body[2], l400);
+  EXPECT_EQ(read_body(), (std::vector<std::string>{l300, l400, l5000, "end"}));
+  EXPECT_EQ(read_info(), (std::vector<std::string>{"Title : run", "Contents : " + l400}));
   unlink_qvfile(&rec);
 
   // A header that claims more than the file holds, and a line with no end:
