@@ -1,7 +1,10 @@
 // Driver start, the card count by subsystem id, the port accessors and the
 // bridge's serial EEPROM, on simulated KMV-100 cards.
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "pci/kmv100_ports.h"
 #include "pci/p9050_qv.h"
@@ -110,6 +113,52 @@ TEST_F(Kmv100ProbeTest, DriverVersionAndPlainCounts) {
   EXPECT_EQ(P9050_Count_180_HOF_Cards(0x10B5, 0x9050, 0x120610B5, nullptr, nullptr, 0), 0);
   bus().driver_absent = true;
   EXPECT_EQ(GetWinDriverVersion(), -1);
+}
+
+// The 180-HOF cards: each card of the subsystem is opened and classed by the
+// length of its space 1 and its number of spaces.
+TEST_F(Kmv100ProbeTest, HofCardsAreClassedBySpaceOneAndSpaceCount) {
+  constexpr uint16_t kVendor = 0x11E3, kDevice = 0x1B;
+  constexpr uint32_t kSubsystem = 0x121111E3u;
+  struct Card {
+    sim::PciSlotId at;
+    uint32_t subsystem, length1;
+    bool space2;
+  };
+  const Card cards[] = {
+      {{0, 2, 0}, kSubsystem, 0x800000, true},    // kind 0: above 4 MiB, three spaces
+      {{0, 3, 0}, kSubsystem, 0x400000, true},    // kind 1: exactly 4 MiB, whatever the spaces
+      {{0, 4, 0}, kSubsystem, 0x800000, false},   // above 4 MiB with two spaces: no kind
+      {{0, 5, 0}, 0x12341234u, 0x800000, true},   // another subsystem: not looked at
+      {{0, 6, 0}, kSubsystem, 0x400000, false},   // kind 1
+      {{0, 7, 0}, kSubsystem, 0x1000, true},      // below: no kind
+      {{0, 8, 0}, kSubsystem, 0x1000000, true},   // kind 0
+  };
+  for (const Card &c : cards) {
+    auto f = std::make_shared<sim::PciPlainFunction>(kVendor, kDevice, c.subsystem);
+    f->bars[0] = {true, 128, 0};
+    f->bars[1] = {true, c.length1, 0};
+    if (c.space2) f->bars[2] = {false, 64, 0};
+    bus().add(c.at, f);
+  }
+  RegisterWinDriver();
+  struct Want {
+    int kind;
+    std::vector<int> indexes;
+    std::vector<uint32_t> slots;
+  };
+  for (const Want &w : {Want{0, {0, 6}, {2, 8}}, Want{1, {1, 4}, {3, 6}}}) {
+    int idx[8];
+    WDPciSlot slots[8] = {};
+    std::fill(std::begin(idx), std::end(idx), -1);
+    const int n = P9050_Count_180_HOF_Cards(kVendor, kDevice, static_cast<int>(kSubsystem), idx, slots, w.kind);
+    ASSERT_EQ(n, 2) << w.kind;
+    EXPECT_EQ(std::vector<int>(idx, idx + 3), (std::vector<int>{w.indexes[0], w.indexes[1], -1})) << w.kind;
+    EXPECT_EQ(slots[0].slot, w.slots[0]) << w.kind;
+    EXPECT_EQ(slots[1].slot, w.slots[1]) << w.kind;
+  }
+  EXPECT_EQ(registered(), 0u) << "every card opened for its class is closed again";
+  EXPECT_EQ(P9050_Count_180_HOF_Cards(kVendor, kDevice, 0x121111E4, nullptr, nullptr, 0), 0) << "only one subsystem";
 }
 
 // ---- the serial EEPROM -------------------------------------------------------
