@@ -4,7 +4,6 @@
 // argument sets the part's minimum in microseconds (0: no timing check).
 #include <time.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>

@@ -39,7 +39,7 @@ class MicrowireEeprom {
   // Words stored by WRITE, in order (address, value).
   std::vector<std::pair<int, uint16_t>> stored;
   // What a card should never see: a read running past the last word, a write
-  // of word 0 (the bridge's own configuration).
+  // of word 0 (the bridge's own configuration), a clock edge too soon.
   std::vector<std::string> faults;
 
   // Bytes as the caller of the bit-banged access numbers them: byte 2k is the
@@ -51,6 +51,8 @@ class MicrowireEeprom {
   enum State { kIdle, kOpcode, kAddress, kRead, kWrite, kDone };
   void clock(bool di);
   bool busy() const;
+  bool samples_di() const;
+  void refuse(const char *what, double gap);
 
   int address_bits_;
   State state_ = kIdle;
@@ -60,9 +62,6 @@ class MicrowireEeprom {
   bool out_ = true;
   bool wrapped_ = false;
   bool enabled_ = false;
-  void refuse(const char *what, double gap);
-  bool samples_di() const;
-
   bool cs_ = false, sk_ = false, di_ = false;
   bool rise_taken_ = false;
   double cs_changed_ = -1e9, di_changed_ = -1e9, sk_rose_ = -1e9;
