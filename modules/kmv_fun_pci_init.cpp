@@ -98,6 +98,7 @@ void count_cards() {
     char serial[13] = {};
     int32_t number = 0;
     int16_t ident = 0;
+    int16_t status = -1;  // a failed open goes with its card, not with the count index
     bool taken = false;
   };
   std::array<Found, KMV_MAX_MODULES> found{};
@@ -111,6 +112,7 @@ void count_cards() {
       found[d].serial[0] = '\0';
     }
     found[d].ident = orig_kmv_mod[d].card_ident;
+    found[d].status = kmv_mod[d].init_status;
   }
   for (int slot = 0; slot < n; ++slot) {
     int best = -1;
@@ -124,6 +126,7 @@ void count_cards() {
     s.pci_bus = static_cast<int16_t>(slots[best].bus);
     s.type = KMV_TYPE_PCI;
     s.card_ident = found[best].ident;
+    s.init_status = found[best].status;
   }
   std::memcpy(orig_kmv_mod, kmv_mod, sizeof orig_kmv_mod);
 }

@@ -1,6 +1,7 @@
 // The PLX bridge's serial EEPROM by bit-banging the CNTRL lines.
 #include "pci/plx_eep.h"
 
+#include "platform/win/clock.h"
 #include "support/Util_fun_numeric.h"
 #include "support/Util_fun_titles.h"
 
@@ -16,11 +17,11 @@ namespace {
 constexpr uint32_t kSk = 0x100, kCs = 0x200, kDi = 0x400, kDo = 0x800;
 constexpr int kPolls = 100;
 
-// A few microseconds between line changes; volatile so the loop stays.
-void short_delay() {
-  volatile int steps = 0;
-  while (steps < 501) steps = steps + 1;
-}
+// The wait after every line change. A 93C46 wants up to 1 us of chip-select
+// and data set-up and of clock-high time at its lowest supply: twice that, on
+// the program's clock.
+constexpr double kEdgeDelay = 2e-6;
+void short_delay() { platform::clock::spin(kEdgeDelay); }
 
 class Access {
  public:

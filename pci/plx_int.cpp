@@ -78,11 +78,13 @@ WDStatus int_enable_dma(WDCDeviceHandle h, PLXDeviceContext *ctx, PLXDmaStruct *
     ctx->int_dma = nullptr;
     return st;
   }
+  // The bridge's PCI interrupt and the channel's interrupt in INTCSR, the
+  // done interrupt routed to PCI in the channel's mode: what the disable clears.
   uint32_t v = 0;
   WDC_ReadAddr32(h, 0, ctx->intcsr, &v);
-  WDC_WriteAddr32(h, 0, ctx->intcsr, v | 0x20400u);
+  WDC_WriteAddr32(h, 0, ctx->intcsr, v | 0x100u | (ch ? 0x80000u : 0x40000u));
   WDC_ReadAddr32(h, 0, kDmaMode[ch], &v);
-  WDC_WriteAddr32(h, 0, kDmaMode[ch], v | 0x100u | (ch ? 0x80000u : 0x40000u));
+  WDC_WriteAddr32(h, 0, kDmaMode[ch], v | 0x20400u);
   return kWdSuccess;
 }
 

@@ -1,6 +1,7 @@
 // The simulated Microwire serial EEPROM.
 #include "sim/microwire_eeprom.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/win/clock.h"
@@ -9,6 +10,8 @@ namespace sim {
 
 namespace {
 constexpr uint32_t kSk = 1u << 24, kCs = 1u << 25, kDi = 1u << 26;
+// Times summed on the virtual clock lose a little to rounding.
+constexpr double kRounding = 1e-12;
 }
 
 MicrowireEeprom::MicrowireEeprom(int address_bits)
@@ -26,9 +29,25 @@ bool MicrowireEeprom::data_out() const {
   return out_;
 }
 
+// DI matters only while the part takes in a command or data; during a read
+// it only shifts data out.
+bool MicrowireEeprom::samples_di() const { return state_ != kRead && state_ != kDone; }
+
+void MicrowireEeprom::refuse(const char *what, double gap) {
+  if (refused_edges++ == 0) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s %.3f us (at least %.3f us)", what, gap * 1e6, min_edge_gap * 1e6);
+    faults.emplace_back(text);
+  }
+}
+
 void MicrowireEeprom::lines(uint32_t cntrl) {
   if (!present) return;
+  const double t = platform::clock::now();
   const bool cs = cntrl & kCs, sk = cntrl & kSk, di = cntrl & kDi;
+  if (di != di_) di_changed_ = t;
+  di_ = di;
+  if (cs != cs_) cs_changed_ = t;
   if (!cs) {
     if (cs_ && state_ == kWrite && bits_ == 16 && enabled_ && !busy()) {
       words[address_] = data_;
@@ -48,7 +67,21 @@ void MicrowireEeprom::lines(uint32_t cntrl) {
     state_ = kIdle;
     bits_ = 0;
   }
-  if (sk && !sk_) clock(di);
+  if (sk && !sk_) {
+    const double setup = std::min(t - cs_changed_, samples_di() ? t - di_changed_ : 1e9);
+    shortest_setup = std::min(shortest_setup, setup);
+    rise_taken_ = setup + kRounding >= min_edge_gap;
+    if (rise_taken_) {
+      sk_rose_ = t;
+      clock(di);
+    } else {
+      refuse("clock rose after a set-up of", setup);
+    }
+  } else if (!sk && sk_ && rise_taken_) {
+    const double high = t - sk_rose_;
+    shortest_high = std::min(shortest_high, high);
+    if (high + kRounding < min_edge_gap) refuse("clock fell after a high time of", high);
+  }
   sk_ = sk;
 }
 

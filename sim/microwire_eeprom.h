@@ -4,7 +4,8 @@
 // data-in lines of the PLX CNTRL register. READ streams words from the address
 // on; EWEN and EWDS set and clear the write enable; a WRITE is stored when chip
 // select falls and keeps the part busy for its write cycle (on the program's
-// clock), during which data out reads 0 while chip select is high.
+// clock), during which data out reads 0 while chip select is high. Clock edges
+// that come faster than the part allows (on the same clock) are refused.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,11 +25,21 @@ class MicrowireEeprom {
   bool present = true;          // absent: data out stays high
   bool stuck_busy = false;      // the ready status never shows (data out stays 0)
   double write_cycle = 0.004;   // seconds a write keeps the part busy
+  // Seconds chip select and a data-in bit the part samples must be steady
+  // before a rising clock, and the clock must stay high before it falls. A
+  // rising edge sooner than that is refused (not taken); every edge too soon
+  // is counted, and the first one logged among the faults.
+  double min_edge_gap = 1e-6;
+  int refused_edges = 0;
+  // The shortest set-up before a rising clock and the shortest clock-high
+  // time seen so far, in seconds.
+  double shortest_setup = 1e9;
+  double shortest_high = 1e9;
   bool write_enabled() const { return enabled_; }
   // Words stored by WRITE, in order (address, value).
   std::vector<std::pair<int, uint16_t>> stored;
   // What a card should never see: a read running past the last word, a write
-  // of word 0 (the bridge's own configuration).
+  // of word 0 (the bridge's own configuration), a clock edge too soon.
   std::vector<std::string> faults;
 
   // Bytes as the caller of the bit-banged access numbers them: byte 2k is the
@@ -40,6 +51,8 @@ class MicrowireEeprom {
   enum State { kIdle, kOpcode, kAddress, kRead, kWrite, kDone };
   void clock(bool di);
   bool busy() const;
+  bool samples_di() const;
+  void refuse(const char *what, double gap);
 
   int address_bits_;
   State state_ = kIdle;
@@ -49,7 +62,9 @@ class MicrowireEeprom {
   bool out_ = true;
   bool wrapped_ = false;
   bool enabled_ = false;
-  bool cs_ = false, sk_ = false;
+  bool cs_ = false, sk_ = false, di_ = false;
+  bool rise_taken_ = false;
+  double cs_changed_ = -1e9, di_changed_ = -1e9, sk_rose_ = -1e9;
   double busy_until_ = -1.0;
 };
 

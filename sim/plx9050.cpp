@@ -9,14 +9,15 @@ namespace {
 constexpr uint32_t kResetBits = 0x60000000u;  // CNTRL 29 reload, 30 software reset
 }
 
-PlxPci9050::PlxPci9050(const Plx9050Options &options) {
+PlxPci9050::PlxPci9050(const Plx9050Options &options)
+    : register_bytes_(options.register_bytes > kRegisterBytes ? uint32_t{kMaxRegisterBytes} : uint32_t{kRegisterBytes}) {
   set_config(0x00, 0x905010B5u, 4);
   set_config(0x08, 0x06800001u, 4);  // bridge, other
   set_config(0x2C, options.subsystem, 4);
   set_config(0x3D, 1, 1);  // INTA
   irq = options.irq;
-  if (options.registers_in_memory) bars[0] = {true, kRegisterBytes, 0};
-  bars[1] = {false, kRegisterBytes, 0};
+  if (options.registers_in_memory) bars[0] = {true, register_bytes_, 0};
+  bars[1] = {false, register_bytes_, 0};
   if (options.local_space_bytes) bars[2] = {false, options.local_space_bytes, 0};
   local_latch_.assign(options.local_space_bytes, 0);
   // Local space 0 enabled; user I/O lines as outputs, idle high.
@@ -27,7 +28,7 @@ PlxPci9050::PlxPci9050(const Plx9050Options &options) {
 
 uint64_t PlxPci9050::reg_read(uint32_t offset, uint32_t bytes) {
   uint64_t v = 0;
-  for (uint32_t i = 0; i < bytes; ++i) v |= uint64_t{regs_[(offset + i) % kRegisterBytes]} << (8 * i);
+  for (uint32_t i = 0; i < bytes; ++i) v |= uint64_t{regs_[(offset + i) % register_bytes_]} << (8 * i);
   // CNTRL goes through the card's lines
   if (offset <= kCntrl + 3 && offset + bytes > kCntrl) {
     uint32_t latched = 0;
@@ -45,7 +46,7 @@ uint64_t PlxPci9050::reg_read(uint32_t offset, uint32_t bytes) {
 }
 
 void PlxPci9050::reg_write(uint32_t offset, uint32_t bytes, uint64_t value) {
-  for (uint32_t i = 0; i < bytes; ++i) regs_[(offset + i) % kRegisterBytes] = static_cast<uint8_t>(value >> (8 * i));
+  for (uint32_t i = 0; i < bytes; ++i) regs_[(offset + i) % register_bytes_] = static_cast<uint8_t>(value >> (8 * i));
   if (offset <= kCntrl + 3 && offset + bytes > kCntrl) {
     uint32_t cntrl = 0;
     for (uint32_t i = 0; i < 4; ++i) cntrl |= uint32_t{regs_[kCntrl + i]} << (8 * i);

@@ -39,6 +39,9 @@ struct Plx9050Options {
   uint32_t local_space_bytes = 16;   // I/O space 2 (local space 0)
   uint32_t irq = 11;
   bool registers_in_memory = true;   // false: BAR0 absent, the registers only in I/O space 1
+  // 256: the larger register file of a bus-master bridge (INTCSR at 0x68, the
+  // DMA channels' registers from 0x80), for the library's master-mode calls.
+  uint32_t register_bytes = 128;
 };
 
 class PlxPci9050 : public PciFunction {
@@ -46,6 +49,7 @@ class PlxPci9050 : public PciFunction {
   static constexpr uint32_t kIntcsr = 0x4C;
   static constexpr uint32_t kCntrl = 0x50;
   static constexpr int kRegisterBytes = 128;
+  static constexpr int kMaxRegisterBytes = 256;
 
   explicit PlxPci9050(const Plx9050Options &options = {});
 
@@ -68,7 +72,8 @@ class PlxPci9050 : public PciFunction {
   uint64_t reg_read(uint32_t offset, uint32_t bytes);
   void reg_write(uint32_t offset, uint32_t bytes, uint64_t value);
 
-  std::array<uint8_t, kRegisterBytes> regs_{};
+  std::array<uint8_t, kMaxRegisterBytes> regs_{};
+  uint32_t register_bytes_ = kRegisterBytes;
   std::vector<uint8_t> local_latch_;
   std::shared_ptr<PlxLocalDevice> local_;
   std::shared_ptr<PlxCntrlLines> lines_;

@@ -156,7 +156,7 @@ uint32_t RequestServer::do_scan(uint8_t *rec) {
     ++n;
   }
   put32(rec + kScanCount, n);
-  return kStOk;
+  return n == 0 ? host_->scan_no_match_status() : kStOk;
 }
 
 uint32_t RequestServer::do_config(uint8_t *rec) {

@@ -71,6 +71,8 @@ class PciHost {
   // One port access of 1, 2, 4 or 8 bytes.
   virtual uint32_t port_io(uint64_t port, uint32_t bytes, bool write, uint64_t *value) = 0;
   virtual bool interrupts_supported() { return false; }
+  // Status of a scan that found nothing (a driver may answer 0x2000000F).
+  virtual uint32_t scan_no_match_status() { return kStOk; }
   // Requests of the debug monitor.
   virtual void debug_text(const std::string &text, uint32_t level, uint32_t section) {}
   // Called before each request: true with *status skips the request.

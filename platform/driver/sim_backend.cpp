@@ -35,6 +35,7 @@ class SimHost : public PciHost {
   bool present() override { return !bus_->driver_absent; }
   uint32_t driver_version() override { return bus_->driver_version; }
   std::string driver_text() override { return "simulated qvdrvr"; }
+  uint32_t scan_no_match_status() override { return bus_->scan_no_match_status; }
 
   std::vector<PciLocation> functions() override {
     std::vector<PciLocation> out;

@@ -33,6 +33,18 @@ void sleep(double seconds) {
   if (observer) observer(seconds);
 }
 
+void spin(double seconds) {
+  if (!(seconds > 0.0)) seconds = 0.0;
+  if (virtual_on) {
+    virtual_now += seconds;
+  } else {
+    const double until = real_now() + seconds;
+    while (real_now() < until) {
+    }
+  }
+  if (observer) observer(seconds);
+}
+
 void use_virtual(bool on) {
   virtual_on = on;
   virtual_now = 0.0;

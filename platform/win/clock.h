@@ -10,6 +10,10 @@ namespace platform::clock {
 double now();
 // Blocks for the given seconds; on the virtual clock only advances time.
 void sleep(double seconds);
+// Waits a few microseconds by reading the clock until they have passed (a
+// sleep that short costs more CPU than it waits, and lasts far longer). On
+// the virtual clock only advances time. Counts as a sleep for the observer.
+void spin(double seconds);
 
 // Virtual clock for tests. Switching it on starts virtual time at 0.
 void use_virtual(bool on);

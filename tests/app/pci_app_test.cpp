@@ -126,13 +126,47 @@ TEST_F(PciApp, SetupFileWrittenAndReadBack) {
   EXPECT_EQ(load_usb(path.c_str(), 3, 1), -1);
   EXPECT_NE(error_log().find("INV_SETUP"), std::string::npos);
 
-  // "#MP8" reaches card 7 directly; "#MP9" is no card.
   std::vector<char> body(store_setup(nullptr) + 1);
   store_setup(body.data());
   EXPECT_NE(std::string(body.data()).find("SYS_PARA_BEGIN:"), std::string::npos);
-  char text[] = "SYS_PARA_BEGIN:\0#MP9 [MP_C1U_P5V,B,1]\0SYS_PARA_END:\0";
+}
+
+// An entry's number names its card directly, whatever number comes first:
+// "#MP8" is card 7, and there is no "#MP9".
+TEST_F(PciApp, SetupEntryNumberNamesTheCard) {
+  std::string ini = "; KMV100\n[KMV_BASE]\nSIMULATION = 100\n";
+  for (int m = 1; m <= KMV_PCI_SLOTS; ++m) ini += "[KMV_MODULE" + std::to_string(m) + "]\nKMV_ACTIVE = 1\n";
+  ASSERT_EQ(init_system(dir_.write("kmv.ini", ini).c_str()), 0) << error_log();
+  ASSERT_EQ(no_of_active_kmv, KMV_PCI_SLOTS);
+  char text[] = "SYS_PARA_BEGIN:\0#MP8 [MP_C1U_GAIN_HV,F,12.5]\0#MP2 [MP_C1U_GAIN_HV,F,7]\0SYS_PARA_END:\0";
   load_setup(text, 2);
+  EXPECT_EQ(error_log(), "");
+  EXPECT_FLOAT_EQ(value_float(read_module_parameter(7, 4)), 12.5f);
+  EXPECT_FLOAT_EQ(value_float(read_module_parameter(1, 4)), 7.0f);
+  EXPECT_FLOAT_EQ(value_float(read_module_parameter(0, 4)), 0.0f) << "the first entry's card is not card 0";
+
+  char beyond[] = "SYS_PARA_BEGIN:\0#MP9 [MP_C1U_GAIN_HV,F,20]\0SYS_PARA_END:\0";
+  load_setup(beyond, 2);
   EXPECT_NE(error_log().find("IO_ERR_USCMD"), std::string::npos);
+  for (int m = 0; m < KMV_PCI_SLOTS; ++m) EXPECT_NE(value_float(read_module_parameter(m, 4)), 20.0f) << m;
+}
+
+// Card 3 (count index 1) is held by another program, so its serial number
+// cannot be read during the count and it sorts first; the card that starts
+// is the program's active card.
+TEST_F(PciApp, ACardHeldElsewhereLeavesTheOtherOneActive) {
+  scope_->bus().exclusive_registration = true;
+  RegisterWinDriver();
+  WDCDeviceHandle held = nullptr;
+  ASSERT_EQ(P9050_Open(&held, 0x10B5, 0x9050, 1, 0), 1);
+  EXPECT_EQ(start(), -1) << "not every card found runs";
+  EXPECT_EQ(total_no_of_kmv, 2);
+  EXPECT_EQ(no_of_active_kmv, 1);
+  EXPECT_EQ(pci_act_mod[0], 0);
+  EXPECT_EQ(pci_act_mod[1], 1);
+  EXPECT_EQ(mod_no, 1);
+  EXPECT_STREQ(mod_info[1].serial_no, "81000000005");
+  PLX_DeviceClose(held);
 }
 
 TEST_F(PciApp, LoadDialogSwitchesEveryCardOffFirst) {

@@ -323,6 +323,28 @@ TEST_F(PciCards, DriverFailures) {
   }
 }
 
+// Card B (serial 3, count index 1) is held by another program's
+// registration: its serial read during the count fails, so it sorts first.
+// The card that does start carries no status from the other card's index.
+TEST_F(PciCards, ACardHeldElsewhereLeavesTheOtherOneStarted) {
+  bus().exclusive_registration = true;
+  RegisterWinDriver();
+  WDCDeviceHandle held = nullptr;
+  ASSERT_EQ(P9050_Open(&held, 0x10B5, 0x9050, 1, 0), 1);
+  EXPECT_EQ(KMV_init(two_cards().c_str()), 0) << kmv_err_string;
+  int16_t status = 99;
+  ASSERT_EQ(KMV_get_init_status(1, &status), 0);
+  EXPECT_EQ(status, 0) << "card A runs";
+  EXPECT_STREQ(kmv_mod[1].serial_no, "81000000005");
+  EXPECT_EQ(kmv_mod[1].in_use, 1);
+  EXPECT_EQ(kmv[1].active, 1);
+  EXPECT_TRUE(cntrl(kSlotA) & kmv100::kCntrlInUse);
+  EXPECT_EQ(kmv_mod[0].init_status, -3) << "the held card";
+  EXPECT_EQ(kmv[0].active, 0);
+  EXPECT_EQ(kmv_active_count, 1);
+  PLX_DeviceClose(held);
+}
+
 TEST_F(PciCards, BusFilterAndFileErrors) {
   // Card B (slot 0) sits on bus 1, the second entry of the bus list.
   ASSERT_EQ(KMV_init(ini("[KMV_BASE]\nSIMULATION = 0\n[KMV_MODULE1]\nPCI_BUS_NO = 0\nKMV_ACTIVE = 1\n"

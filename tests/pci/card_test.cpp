@@ -210,18 +210,28 @@ TEST_F(CardTest, CardWithoutRangesIsRegisteredAndUnregisteredOnce) {
   EXPECT_EQ(bus().count(kWdFnCardUnregister), 1u);
 }
 
+// A scan that finds nothing may answer 0 or "Device not found": either way
+// the search goes on with the next scan.
 TEST_F(CardTest, FailedIdentityReadFindsTheCardThroughTheScans) {
   bus().config_fails.insert(kSlot);
   start();
-  WDCDeviceHandle h = nullptr;
-  ASSERT_EQ(P9050_Open(&h, 0x10B5, 0x9050, 0, 0), 1) << PLX_GetLastErr();
-  std::vector<uint32_t> scan_options;
-  for (const sim::PciRequest *r : bus().requests(kWdFnPciScan)) scan_options.push_back(u32(*r, 2012));
-  // the open's own scan, then registered cards only (not yet), then plain
-  EXPECT_EQ(scan_options, (std::vector<uint32_t>{0, 2, 0}));
-  EXPECT_EQ(h->vendor, 0x10B5u);
-  EXPECT_EQ(h->device, 0x9050u);
-  PLX_DeviceClose(h);
+  for (const uint32_t no_match : {0u, 0x2000000Fu}) {
+    bus().scan_no_match_status = no_match;
+    bus().log.clear();
+    WDCDeviceHandle h = nullptr;
+    ASSERT_EQ(P9050_Open(&h, 0x10B5, 0x9050, 0, 0), 1) << PLX_GetLastErr();
+    std::vector<uint32_t> scan_options, statuses;
+    for (const sim::PciRequest *r : bus().requests(kWdFnPciScan)) {
+      scan_options.push_back(u32(*r, 2012));
+      statuses.push_back(r->status);
+    }
+    // the open's own scan, then registered cards only (not yet), then plain
+    EXPECT_EQ(scan_options, (std::vector<uint32_t>{0, 2, 0})) << no_match;
+    EXPECT_EQ(statuses, (std::vector<uint32_t>{0, no_match, 0})) << no_match;
+    EXPECT_EQ(h->vendor, 0x10B5u);
+    EXPECT_EQ(h->device, 0x9050u);
+    PLX_DeviceClose(h);
+  }
 }
 
 TEST_F(CardTest, OpenFailuresLeaveNothingBehind) {

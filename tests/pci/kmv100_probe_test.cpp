@@ -1,11 +1,15 @@
 // Driver start, the card count by subsystem id, the port accessors and the
 // bridge's serial EEPROM, on simulated KMV-100 cards.
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "pci/kmv100_ports.h"
 #include "pci/p9050_qv.h"
 #include "pci/plx_eep.h"
+#include "platform/win/clock.h"
 #include "sim/kmv100_card.h"
 #include "tests/pci/pci_fixture.h"
 
@@ -111,6 +115,52 @@ TEST_F(Kmv100ProbeTest, DriverVersionAndPlainCounts) {
   EXPECT_EQ(GetWinDriverVersion(), -1);
 }
 
+// The 180-HOF cards: each card of the subsystem is opened and classed by the
+// length of its space 1 and its number of spaces.
+TEST_F(Kmv100ProbeTest, HofCardsAreClassedBySpaceOneAndSpaceCount) {
+  constexpr uint16_t kVendor = 0x11E3, kDevice = 0x1B;
+  constexpr uint32_t kSubsystem = 0x121111E3u;
+  struct Card {
+    sim::PciSlotId at;
+    uint32_t subsystem, length1;
+    bool space2;
+  };
+  const Card cards[] = {
+      {{0, 2, 0}, kSubsystem, 0x800000, true},    // kind 0: above 4 MiB, three spaces
+      {{0, 3, 0}, kSubsystem, 0x400000, true},    // kind 1: exactly 4 MiB, whatever the spaces
+      {{0, 4, 0}, kSubsystem, 0x800000, false},   // above 4 MiB with two spaces: no kind
+      {{0, 5, 0}, 0x12341234u, 0x800000, true},   // another subsystem: not looked at
+      {{0, 6, 0}, kSubsystem, 0x400000, false},   // kind 1
+      {{0, 7, 0}, kSubsystem, 0x1000, true},      // below: no kind
+      {{0, 8, 0}, kSubsystem, 0x1000000, true},   // kind 0
+  };
+  for (const Card &c : cards) {
+    auto f = std::make_shared<sim::PciPlainFunction>(kVendor, kDevice, c.subsystem);
+    f->bars[0] = {true, 128, 0};
+    f->bars[1] = {true, c.length1, 0};
+    if (c.space2) f->bars[2] = {false, 64, 0};
+    bus().add(c.at, f);
+  }
+  RegisterWinDriver();
+  struct Want {
+    int kind;
+    std::vector<int> indexes;
+    std::vector<uint32_t> slots;
+  };
+  for (const Want &w : {Want{0, {0, 6}, {2, 8}}, Want{1, {1, 4}, {3, 6}}}) {
+    int idx[8];
+    WDPciSlot slots[8] = {};
+    std::fill(std::begin(idx), std::end(idx), -1);
+    const int n = P9050_Count_180_HOF_Cards(kVendor, kDevice, static_cast<int>(kSubsystem), idx, slots, w.kind);
+    ASSERT_EQ(n, 2) << w.kind;
+    EXPECT_EQ(std::vector<int>(idx, idx + 3), (std::vector<int>{w.indexes[0], w.indexes[1], -1})) << w.kind;
+    EXPECT_EQ(slots[0].slot, w.slots[0]) << w.kind;
+    EXPECT_EQ(slots[1].slot, w.slots[1]) << w.kind;
+  }
+  EXPECT_EQ(registered(), 0u) << "every card opened for its class is closed again";
+  EXPECT_EQ(P9050_Count_180_HOF_Cards(kVendor, kDevice, 0x121111E4, nullptr, nullptr, 0), 0) << "only one subsystem";
+}
+
 // ---- the serial EEPROM -------------------------------------------------------
 
 class PlxEepTest : public Kmv100ProbeTest {
@@ -186,6 +236,68 @@ TEST_F(PlxEepTest, AbsentOrBusyEepromFails) {
   uint16_t buf[2] = {0xEEEE, 0xEEEE};
   EXPECT_EQ(read_pci_eep(h, 0x9050, 128, 100, 2, buf), -2);
   EXPECT_EQ(buf[0], 0xEEEE);
+}
+
+// The part takes a clock edge only after its set-up time: the bit-bang must
+// wait on the program's clock, which here is virtual, so a wait that only
+// burns CPU leaves no time at all between the edges.
+TEST_F(PlxEepTest, EveryClockEdgeKeepsThePartsTimes) {
+  sim::MicrowireEeprom &eep = card->eeprom;
+  ASSERT_EQ(eep.min_edge_gap, 1e-6);
+  std::array<uint16_t, 64> buf{};
+  ASSERT_EQ(read_pci_eep(h, 0x9050, 128, 0, 128, buf.data()), 0);
+  EXPECT_EQ(buf[63], 0x1000 + 63);
+  const uint16_t data[2] = {0x4321, 0x8765};
+  ASSERT_EQ(write_pci_eep(h, 0x9050, 128, 100, 4, data), 0);
+  EXPECT_EQ(eep.words[51], 0x8765);
+  EXPECT_EQ(eep.refused_edges, 0);
+  EXPECT_GE(eep.shortest_setup, eep.min_edge_gap);
+  EXPECT_GE(eep.shortest_high, eep.min_edge_gap);
+  EXPECT_TRUE(eep.faults.empty()) << eep.faults.front();
+}
+
+// The simulated part on its own: edges too soon after a line change, or a
+// clock high too short, are counted; a rising one is not taken.
+TEST(MicrowireTiming, EdgesTooSoonAreRefused) {
+  testsupport::VirtualClock clock;
+  constexpr uint32_t kSk = 1u << 24, kCs = 1u << 25, kDi = 1u << 26;
+  constexpr double kStep = 1e-6;
+  sim::MicrowireEeprom eep;
+  eep.words[5] = 0x8001;
+  // Start bit, READ 10, address 5: DI set, then the clock a step later.
+  const auto send = [&](bool one, double setup, double high) {
+    const uint32_t di = one ? kDi : 0;
+    eep.lines(kCs | di);
+    platform::clock::advance(setup);
+    eep.lines(kCs | di | kSk);
+    platform::clock::advance(high);
+    eep.lines(kCs | di);
+    platform::clock::advance(kStep);
+  };
+  eep.lines(kCs);
+  platform::clock::advance(kStep);
+  send(true, 0.0, kStep);  // the start bit with no set-up: not taken
+  EXPECT_EQ(eep.refused_edges, 1);
+  ASSERT_EQ(eep.faults.size(), 1u);
+  EXPECT_NE(eep.faults[0].find("set-up of 0.000 us"), std::string::npos) << eep.faults[0];
+  EXPECT_TRUE(eep.data_out()) << "no command started: the part shows its ready status";
+  for (const bool bit : {true, true, false, false, false, false, true, false, true}) send(bit, kStep, kStep);
+  EXPECT_FALSE(eep.data_out()) << "the dummy 0 after the address";
+  uint32_t word = 0;
+  for (int i = 0; i < 16; ++i) {
+    eep.lines(kCs | kSk);
+    platform::clock::advance(kStep);
+    eep.lines(kCs);
+    word = word << 1 | (eep.data_out() ? 1u : 0u);
+  }
+  EXPECT_EQ(word, 0x8001u) << "a read clocks its bits with no wait after the falling edge";
+  EXPECT_EQ(eep.refused_edges, 1);
+  eep.lines(kCs | kSk);
+  eep.lines(kCs);  // high for no time at all
+  EXPECT_EQ(eep.refused_edges, 2);
+  EXPECT_EQ(eep.shortest_high, 0.0);
+  EXPECT_EQ(eep.shortest_setup, 0.0);
+  EXPECT_EQ(eep.faults.size(), 1u) << "only the first one is logged";
 }
 
 TEST_F(PlxEepTest, ProgrammedCardHoldsItsIdentification) {

@@ -198,6 +198,35 @@ TEST_F(PlxLibTest, MasterInterruptsNeedAnOpenDma) {
   EXPECT_NE(std::string(PLX_GetLastErr()).find("DMA is not open"), std::string::npos);
 }
 
+// A bus-master bridge: enabling a channel's interrupt sets the bridge's PCI
+// interrupt and the channel's enable in INTCSR and the done interrupt in the
+// channel's mode register; disabling takes every enable back and leaves the
+// channel's transfer mode as it was.
+TEST_F(PlxLibTest, MasterDmaInterruptDisableUndoesItsEnable) {
+  constexpr uint32_t kIntcsr = 0x68, kMode[2] = {0x80, 0x94};
+  constexpr uint32_t kIntcsrBefore = 0x00000800u;  // local interrupt input enabled
+  constexpr uint32_t kModeBefore = 0x00000043u;    // 32-bit local bus, ready input
+  bus().remove(kSlot);
+  sim::Plx9050Options master;
+  master.register_bytes = 256;
+  plx = &bus().add_plx9050(kSlot, master);
+  open(1);
+  WDDma buffer{};
+  for (uint32_t ch : {0u, 1u}) {
+    plx->set_reg(kIntcsr, kIntcsrBefore);
+    for (uint32_t reg : kMode) plx->set_reg(reg, kModeBefore);
+    PLXDmaStruct dma{&buffer, ch, 0, kMode[ch], 0};
+    ASSERT_EQ(PLX_IntEnable(h, on_plx_int, &dma), kWdSuccess) << PLX_GetLastErr();
+    EXPECT_EQ(plx->reg(kIntcsr), kIntcsrBefore | 0x100u | (ch ? 0x80000u : 0x40000u)) << ch;
+    EXPECT_EQ(plx->reg(kMode[ch]), kModeBefore | 0x20400u) << ch;
+    EXPECT_EQ(plx->reg(kMode[1 - ch]), kModeBefore) << "the other channel untouched";
+    ASSERT_EQ(PLX_IntDisable(h), kWdSuccess);
+    EXPECT_EQ(plx->reg(kIntcsr), kIntcsrBefore) << ch;
+    EXPECT_EQ(plx->reg(kMode[ch]) & 0x400u, 0u) << ch;
+    EXPECT_EQ(plx->reg(kMode[ch]) & ~0x20000u, kModeBefore) << "no transfer bit changed, only the routing stays";
+  }
+}
+
 TEST_F(PlxLibTest, EventsWithoutDriverSupport) {
   open();
   EXPECT_EQ(PLX_EventUnregister(h), kWdAlreadyDone);

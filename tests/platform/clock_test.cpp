@@ -24,6 +24,21 @@ TEST(Clock, VirtualSleepAdvancesTimeAtOnce) {
   EXPECT_DOUBLE_EQ(observed, 0.01);
 }
 
+// A spin lasts at least its time on the real clock, and is a sleep on the virtual one.
+TEST(Clock, SpinWaitsItsTime) {
+  const double t0 = platform::clock::now();
+  platform::clock::spin(20e-6);
+  EXPECT_GE(platform::clock::now() - t0, 20e-6);
+  testsupport::VirtualClock vc;
+  double observed = 0;
+  auto old = platform::clock::set_sleep_observer([&](double s) { observed += s; });
+  platform::clock::spin(3e-6);
+  platform::clock::spin(-1.0);
+  platform::clock::set_sleep_observer(old);
+  EXPECT_DOUBLE_EQ(platform::clock::now(), 3e-6);
+  EXPECT_DOUBLE_EQ(observed, 3e-6);
+}
+
 TEST(Clock, NegativeOrNanDelayDoesNotGoBack) {
   testsupport::VirtualClock vc;
   Delay(1.0);
