@@ -452,7 +452,7 @@ int ExitCallbackUsb(int panel, int control, int event, void *, int, int) {
       if (GetUserEvent(1, &p, &c) < 0) {
         // Nobody will answer (an unattended run, a quit signal): quit as the box says.
         GetCtrlVal(popup, QUIT_SAVE_SETUP, &save);
-        tell_quit_unanswered(popup, save);
+        if (platform::ui::unattended() || platform::ui::quit_signal() != 0) tell_quit_unanswered(popup, save);
         done = 1;
         break;
       }
