@@ -16,6 +16,18 @@
 
 namespace apptest {
 
+int ival(int panel, int control) {
+  int v = -12345;
+  GetCtrlVal(panel, control, &v);
+  return v;
+}
+
+int attr(int panel, int control, int attribute) {
+  int v = -12345;
+  GetCtrlAttribute(panel, control, attribute, &v);
+  return v;
+}
+
 std::string two_module_ini(const std::string &module1_extra) {
   return "[KMVUSB_BASE]\nSIMULATION_USB = 0\n[KMVUSB_MODULE1]\nKMVUSB_ACTIVE = 1\n" + module1_extra +
          "\n[KMVUSB_MODULE2]\nKMVUSB_ACTIVE = 1\n";

@@ -13,6 +13,10 @@
 
 namespace apptest {
 
+// A control's value or attribute as an int (-12345 when it cannot be read).
+int ival(int panel, int control);
+int attr(int panel, int control, int attribute);
+
 // An ini file with modules 1 and 2 active on the USB bus and every value 0,
 // with extra lines appended to module 1's section.
 std::string two_module_ini(const std::string &module1_extra = "");

@@ -28,20 +28,10 @@ using testing::HasSubstr;
 using testing::Not;
 namespace ui = platform::ui::headless;
 namespace fs = std::filesystem;
+using apptest::attr;
+using apptest::ival;
 
 namespace {
-
-int ival(int panel, int control) {
-  int v = -12345;
-  GetCtrlVal(panel, control, &v);
-  return v;
-}
-
-int attr(int panel, int control, int attribute) {
-  int v = -12345;
-  GetCtrlAttribute(panel, control, attribute, &v);
-  return v;
-}
 
 int count_of(const std::string &text, const std::string &part) {
   int n = 0;

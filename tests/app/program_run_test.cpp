@@ -25,23 +25,13 @@
 using testing::HasSubstr;
 namespace ui = platform::ui::headless;
 namespace fs = std::filesystem;
+using apptest::attr;
+using apptest::ival;
 
 namespace {
 
 enum { kConf = 0, kOptions = 1, kEeprom = 2, kInfo = 3 };
 void show_page(int index) { ASSERT_EQ(ui::select_tab(trq_panel, MAIN_TAB, index), 0); }
-
-int ival(int panel, int control) {
-  int v = -12345;
-  GetCtrlVal(panel, control, &v);
-  return v;
-}
-
-int attr(int panel, int control, int attribute) {
-  int v = -12345;
-  GetCtrlAttribute(panel, control, attribute, &v);
-  return v;
-}
 
 std::string text(int panel, int control) {
   std::string s;
