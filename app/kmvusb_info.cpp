@@ -40,9 +40,10 @@ int boxes_ticked(int list) {
   return n;
 }
 
-// Without an operator the dialog's text and the answer taken go to standard error.
+// Without an operator (unattended, or after a quit signal) the dialog's text
+// and the answer taken go to standard error.
 void tell_unanswered(const char *answer) {
-  if (!platform::ui::unattended() && platform::ui::quit_signal() == 0) return;  // a test's script ran out
+  if (!platform::ui::unattended() && platform::ui::quit_signal() == 0) return;
   std::string title, text, line;
   GetPanelAttribute(dialog, ATTR_TITLE, &title);
   GetCtrlVal(dialog, INFOU_MODE_TEXT, &text);

@@ -194,9 +194,9 @@ void set_start_values(void) {
 
 namespace {
 
-// A module found but left out of the run because its EEPROM does not hold
-// a valid adjust block: the operator hears which one.
-// A -silent start shows no box for it, but the error output keeps it.
+// A module found but left out of the run because its EEPROM does not hold a
+// valid adjust block: the operator hears which one (after -silent only the
+// error output).
 void report_left_out(int slot) {
   constexpr int16_t kEepromBad = -2;  // the slot's init status
   KMVUSB_get_module_info(static_cast<int16_t>(slot), &usbmod_info[slot]);
@@ -204,7 +204,9 @@ void report_left_out(int slot) {
   if (act_mod[slot] || info.type == KMV_TYPE_NONE || info.init_status != kEepromBad) return;
   const int to_screen = errmsg_to_screen;
   if (silent_start) errmsg_to_screen = 0;
-  error("KMV_MOD_EEP_CHKSUM", slot + 1, info.serial_no[0] != '\0' ? info.serial_no : "unknown");
+  char serial[sizeof info.serial_no + 8] = "";  // a damaged block may hide the serial number
+  if (info.serial_no[0] != '\0') std::snprintf(serial, sizeof serial, " (S/N %.*s)", 11, info.serial_no);
+  error("KMV_MOD_EEP_CHKSUM", slot + 1, serial);
   errmsg_to_screen = to_screen;
 }
 

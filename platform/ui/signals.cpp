@@ -1,6 +1,7 @@
-// The program without an operator, and SIGINT/SIGTERM/SIGHUP as an orderly quit: the
-// handler only marks the request and writes a byte into a pipe that every wait
-// of the loop watches; the loop then runs the program's quit on its own turn.
+// The program without an operator, and SIGINT, SIGTERM and SIGHUP as an
+// orderly quit: the handler only marks the request and writes a byte into a
+// pipe that every wait of the loop watches; the loop then runs the program's
+// quit on its own turn.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -112,15 +113,6 @@ void forget_quit_signal() {
   received = 0;
 }
 
-}  // namespace detail
-
-void tell_unanswered(const std::string &kind, const std::string &title, const std::string &message,
-                     const std::string &answer) {
-  detail::tell_operator_absent(kind, title, message, answer);
-}
-
-namespace detail {
-
 void tell_operator_absent(const std::string &kind, const std::string &title, const std::string &message,
                           const std::string &answer) {
   std::fprintf(stderr, "[%s] %s: %s -> %s\n", kind.c_str(), title.c_str(), message.c_str(), answer.c_str());
@@ -128,4 +120,10 @@ void tell_operator_absent(const std::string &kind, const std::string &title, con
 }
 
 }  // namespace detail
+
+void tell_unanswered(const std::string &kind, const std::string &title, const std::string &message,
+                     const std::string &answer) {
+  detail::tell_operator_absent(kind, title, message, answer);
+}
+
 }  // namespace platform::ui

@@ -151,8 +151,7 @@ TEST_F(Quit, AModuleLeftOutForItsEepromChecksumIsNamed) {
       EXPECT_EQ(run({"-silent"}), 0);
     else
       EXPECT_EQ(run({"-info", "-silent"}), 0);
-    EXPECT_THAT(run_log(), HasSubstr("Module M2 (S/N "));
-    EXPECT_THAT(run_log(), HasSubstr("is left out: wrong EEPROM checksum"));
+    EXPECT_THAT(run_log(), testing::ContainsRegex("Module M2( \\(S/N [^)]*\\))? is left out: wrong EEPROM checksum"));
     EXPECT_EQ(count_of(run_log(), "wrong EEPROM checksum"), 1);
     EXPECT_THAT(run_log(), Not(HasSubstr("Module M1")));
   }
