@@ -17,6 +17,7 @@
 #include "app/kmv_syst_settings.h"
 #include "app/kmvusb_main.h"
 #include "platform/ui/ui.h"
+#include "platform/win/registry.h"
 #include "platform/win/strings.h"
 #include "support/Qv_err.h"
 #include "support/Util_fun_geometry.h"
@@ -380,8 +381,11 @@ void keep_output_masks(void) {
   for (int i = 0; i < KMV_SLOTS; ++i) AppAttr.quit_outputs[i] = out_enabled[i];
 }
 
-void save_panel_geometry(void) {
-  if (trq_panel <= 0) return;
+namespace {
+
+// 0, or the registry's result of the failed write.
+int save_panel_geometry_result() {
+  if (trq_panel <= 0) return 0;
   get_panel_attr(&pnldata[0], trq_panel);
   if (!trq_expanded) {
     int top = 0, height = 0;
@@ -392,28 +396,45 @@ void save_panel_geometry(void) {
   }
   if (no_of_active_kmv == 1)
     pnldata[0].value.width = static_cast<int32_t>(std::lround(pnldata[0].value.width * 915.0 / 470.0));
-  SavePanelSettings(QV_APP_TRQ, 1, pnldata);
+  return SavePanelSettings(QV_APP_TRQ, 1, pnldata);
 }
-
-namespace {
 
 void finish_quit(bool save_setup) {
   if (save_setup) save_usb(auto_set_file, nullptr);
   keep_output_masks();
-  SaveAppSettings(QV_APP_TRQ, sizeof AppAttr, "Current", &AppAttr);
-  save_panel_geometry();
+  const int record = SaveAppSettings(QV_APP_TRQ, sizeof AppAttr, "Current", &AppAttr);
+  const int geometry = save_panel_geometry_result();
+  // A full or read-only settings folder: one report for the record and the geometry.
+  if (const int r = record < 0 ? record : geometry; r < 0)
+    error("SETTINGS_SAVE", platform::registry::hive_file(HKEY_CURRENT_USER).c_str(), GetGeneralErrorString(r));
   SetCtrlAttribute(trq_panel, MAIN_TIMER, ATTR_ENABLED, 0);
   for (short &e : out_enabled) e = 0;
   QuitUserInterface(0);
 }
 
+bool quit_popup_open = false;
+
+// Without an operator the popup's text and the answer taken go to standard error.
+void tell_quit_unanswered(int popup, int save) {
+  std::string title, text, box;
+  GetPanelAttribute(popup, ATTR_TITLE, &title);
+  GetCtrlVal(popup, QUIT_TEXT, &text);
+  GetCtrlAttribute(popup, QUIT_SAVE_SETUP, ATTR_LABEL_TEXT, &box);
+  platform::ui::tell_unanswered("dialog", title, text + " [" + (save ? "x" : " ") + "] " + box,
+                                save ? "Quit, saving the setup" : "Quit without saving the setup");
+}
+
 }  // namespace
+
+void save_panel_geometry(void) { save_panel_geometry_result(); }
 
 int ExitCallbackUsb(int panel, int control, int event, void *, int, int) {
   if (panel != trq_panel || control != MAIN_QUIT || event != EVENT_COMMIT) {
     done = 1;
     return 0;
   }
+  // One quit popup at a time: a second request (a signal, the remote "Quit") lets the open one decide.
+  if (quit_popup_open) return 0;
   int zoom = 0;
   GetPanelAttribute(trq_panel, ATTR_WINDOW_ZOOM, &zoom);
   if (zoom == VAL_MINIMIZE) return 0;
@@ -425,11 +446,13 @@ int ExitCallbackUsb(int panel, int control, int event, void *, int, int) {
   if (InstallPopup(popup) < 0) {
     done = 1;
   } else {
+    quit_popup_open = true;
     for (;;) {
       int p = 0, c = 0;
       if (GetUserEvent(1, &p, &c) < 0) {
         // Nobody will answer (an unattended run, a quit signal): quit as the box says.
         GetCtrlVal(popup, QUIT_SAVE_SETUP, &save);
+        if (platform::ui::unattended() || platform::ui::quit_signal() != 0) tell_quit_unanswered(popup, save);
         done = 1;
         break;
       }
@@ -438,6 +461,7 @@ int ExitCallbackUsb(int panel, int control, int event, void *, int, int) {
       if (c == QUIT_QUIT) done = 1;
       if (c == QUIT_QUIT || c == QUIT_CANCEL) break;
     }
+    quit_popup_open = false;
     RemovePopup(0);
   }
   if (popup > 0) DiscardPanel(popup);
@@ -450,6 +474,8 @@ void quit_on_request(void) {
     QuitUserInterface(0);
     return;
   }
+  // The quit popup is open: its wait ends, unanswered, and it quits as its box says.
+  if (quit_popup_open) return;
   // A minimised window does not keep a signal from ending the program.
   SetPanelAttribute(trq_panel, ATTR_WINDOW_ZOOM, VAL_NO_ZOOM);
   ExitCallbackUsb(trq_panel, MAIN_QUIT, EVENT_COMMIT, nullptr, 0, 0);

@@ -40,6 +40,23 @@ int boxes_ticked(int list) {
   return n;
 }
 
+// Without an operator (unattended, or after a quit signal) the dialog's text
+// and the answer taken go to standard error.
+void tell_unanswered(const char *answer) {
+  if (!platform::ui::unattended() && platform::ui::quit_signal() == 0) return;
+  std::string title, text, line;
+  GetPanelAttribute(dialog, ATTR_TITLE, &title);
+  GetCtrlVal(dialog, INFOU_MODE_TEXT, &text);
+  GetCtrlVal(dialog, INFOU_ACTIVE_TEXT, &line);
+  text += "; " + line;
+  for (int i = 0; i < KMV_SLOTS; ++i) {
+    line.clear();
+    GetCtrlVal(dialog_list, status_ctrl(i), &line);
+    if (!line.empty()) text += "; " + line;
+  }
+  platform::ui::tell_unanswered("dialog", title, text, answer);
+}
+
 }  // namespace
 
 int kmvusb_info_dialog(void) { return dialog; }
@@ -203,9 +220,11 @@ int kmvusb_info(int about, int interactive) {
     if (GetUserEvent(1, &panel, &control) < 0) {
       // Nobody will answer: start with what is preselected, once.
       if (asked_default || platform::ui::quit_signal() != 0) {
+        tell_unanswered("Quit");
         result = 1;
         break;
       }
+      tell_unanswered("Start");
       asked_default = true;
       panel = dialog;
       control = INFOU_START;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -193,6 +194,22 @@ void set_start_values(void) {
 
 namespace {
 
+// A module found but left out of the run because its EEPROM does not hold a
+// valid adjust block: the operator hears which one (after -silent only the
+// error output).
+void report_left_out(int slot) {
+  constexpr int16_t kEepromBad = -2;  // the slot's init status
+  KMVUSB_get_module_info(static_cast<int16_t>(slot), &usbmod_info[slot]);
+  const KMVUSBModuleInfo &info = usbmod_info[slot];
+  if (act_mod[slot] || info.type == KMV_TYPE_NONE || info.init_status != kEepromBad) return;
+  const int to_screen = errmsg_to_screen;
+  if (silent_start) errmsg_to_screen = 0;
+  char serial[sizeof info.serial_no + 8] = "";  // a damaged block may hide the serial number
+  if (info.serial_no[0] != '\0') std::snprintf(serial, sizeof serial, " (S/N %.*s)", 11, info.serial_no);
+  error("KMV_MOD_EEP_CHKSUM", slot + 1, serial);
+  errmsg_to_screen = to_screen;
+}
+
 // The run up to the main window; 0 when the window may start.
 int start_up(int argc, char *argv[]) {
   char work[FILE_PATH_SIZE];
@@ -272,6 +289,7 @@ int start_up(int argc, char *argv[]) {
       init_usbsystem(nullptr);
     }
   }
+  for (int i = 0; i < KMV_SLOTS; ++i) report_left_out(i);
   if (no_of_active_kmv == 0) {
     if (!silent_start) {
       error("KMV_NO_ACT_MOD");
@@ -296,6 +314,12 @@ void set_data_dir_files(void) {
   join(auto_set_file, pdata_dir, "trq_auto.set");
   join(error_out_path, pdata_dir, "trq_err.out");
   error_out = error_out_path;
+}
+
+void install_quit_signals(void) {
+  platform::ui::quit_on_signals([](int) { quit_on_request(); });
+  // Over a file-size limit a write fails and is reported; the outputs still go off.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 int trq_main(int argc, char *argv[]) {

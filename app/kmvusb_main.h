@@ -37,6 +37,9 @@ int read_switches(int argc, char *argv[]);
 // normal quit, -1 when start-up failed or the operator left the start-up dialog.
 int trq_main(int argc, char *argv[]);
 void shutdown(void);
+// SIGINT, SIGTERM and SIGHUP run the quit path (quit_on_request); SIGXFSZ is
+// ignored, so a save over a file-size limit fails as a write.
+void install_quit_signals(void);
 // auto_set_file and the error-output file in pdata_dir.
 void set_data_dir_files(void);
 int kmvusb_info(int about, int interactive);
@@ -59,8 +62,9 @@ void set_startup_output_boxes(void);
 void dim_output_controls(int column, int output, int enabled);
 void keep_output_masks(void);
 void save_panel_geometry(void);
-// The quit path without asking whether (SIGINT, SIGTERM): saves as the quit
-// popup's box says by default and ends the event loop.
+// The quit path without asking whether (a quit signal): saves as the quit
+// popup's box says by default and ends the event loop; with the quit popup
+// open, that popup ends as its box says.
 void quit_on_request(void);
 void init_adjustusb_panel(int module, int read_eeprom, KMVUSBEepromData *data);
 

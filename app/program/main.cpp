@@ -1,7 +1,6 @@
 // The program's entry: chooses the view (the Qt windows, or none with
-// QV_UI=headless, when it runs unattended), makes SIGINT and SIGTERM end it
-// through the quit path, and runs it.
-#include <csignal>
+// QV_UI=headless, when it runs unattended), makes SIGINT, SIGTERM and SIGHUP
+// end it through the quit path, and runs it.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -31,7 +30,7 @@ int main(int argc, char *argv[]) {
 #endif
   }
   platform::ui::register_callbacks(trq_callbacks());
-  platform::ui::quit_on_signals([](int) { quit_on_request(); });
+  install_quit_signals();
   // argv[0] is the program's file name without its directory.
   std::string name = argc > 0 && argv[0] != nullptr ? argv[0] : "trq";
   if (const auto slash = name.find_last_of('/'); slash != std::string::npos) name.erase(0, slash + 1);

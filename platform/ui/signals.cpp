@@ -1,6 +1,7 @@
-// The program without an operator, and SIGINT/SIGTERM as an orderly quit: the
-// handler only marks the request and writes a byte into a pipe that every wait
-// of the loop watches; the loop then runs the program's quit on its own turn.
+// The program without an operator, and SIGINT, SIGTERM and SIGHUP as an
+// orderly quit: the handler only marks the request and writes a byte into a
+// pipe that every wait of the loop watches; the loop then runs the program's
+// quit on its own turn.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,7 +18,7 @@ int pipe_fds[2] = {-1, -1};
 volatile std::sig_atomic_t pending = 0;
 int received = 0;
 QuitSignalHandler quit_handler;
-struct sigaction old_int {}, old_term {};
+struct sigaction old_int {}, old_term {}, old_hup {};
 bool installed = false;
 
 extern "C" void on_quit_signal(int signo) {
@@ -60,6 +61,7 @@ int quit_on_signals(QuitSignalHandler handler) {
   sa.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &sa, &old_int);
   ::sigaction(SIGTERM, &sa, &old_term);
+  ::sigaction(SIGHUP, &sa, &old_hup);  // the terminal that started the program was closed
   installed = true;
   pending = 0;
   received = 0;
@@ -71,6 +73,7 @@ void stop_quit_signals() {
   if (installed) {
     ::sigaction(SIGINT, &old_int, nullptr);
     ::sigaction(SIGTERM, &old_term, nullptr);
+    ::sigaction(SIGHUP, &old_hup, nullptr);
     ::close(pipe_fds[0]);
     ::close(pipe_fds[1]);
     pipe_fds[0] = pipe_fds[1] = -1;
@@ -117,4 +120,10 @@ void tell_operator_absent(const std::string &kind, const std::string &title, con
 }
 
 }  // namespace detail
+
+void tell_unanswered(const std::string &kind, const std::string &title, const std::string &message,
+                     const std::string &answer) {
+  detail::tell_operator_absent(kind, title, message, answer);
+}
+
 }  // namespace platform::ui

@@ -237,8 +237,12 @@ const std::string &last_error_detail();
 // dialogs do.
 void set_unattended(bool on);
 bool unattended();
+// A dialog of the program's own that takes an answer nobody gave writes it
+// to standard error as the popups do.
+void tell_unanswered(const std::string &kind, const std::string &title, const std::string &message,
+                     const std::string &answer);
 
-// SIGINT and SIGTERM end the program in order: the signal handler only marks
+// SIGINT, SIGTERM and SIGHUP end the program in order: the signal handler only marks
 // the request; the loop (headless or Qt) then runs handler(signal) as one of
 // its callbacks, or without a handler ends every RunUserInterface with 0.
 // From then on a waiting GetUserEvent returns UIE_NO_INPUT and popups take

@@ -278,14 +278,28 @@ TEST_F(ModuleColumns, AGainOutsideZeroToTheLimitSpringsBack) {
   gain_C3U_limit[1] = 60;
   ASSERT_EQ(ui::set_value(conf(), ghv_ctrls[1][2], 50.0f), 0);
   EXPECT_FLOAT_EQ(read_float_parameter(1, 18), 50.0f);
-  for (float bad : {60.5f, 99.0f}) {
+  // The control itself may allow less than 0 (a resource of another range): the check still holds.
+  SetCtrlAttribute(conf(), ghv_ctrls[1][2], ATTR_MIN_VALUE, -100.0);
+  for (float bad : {60.5f, 99.0f, -5.0f}) {
     ASSERT_EQ(ui::set_value(conf(), ghv_ctrls[1][2], bad), 0);
     EXPECT_FLOAT_EQ(fval(conf(), ghv_ctrls[1][2]), 50.0f) << bad;
     EXPECT_FLOAT_EQ(read_float_parameter(1, 18), 50.0f) << bad;
   }
-  // A cooler current below the library's range is shown as it was clamped.
+}
+
+// A cooler value outside the library's range (the control allowing more) is
+// shown as the module took it, clamped.
+TEST_F(ModuleColumns, ACoolerValueOutsideTheModulesRangeIsShownClamped) {
+  open();
   ASSERT_EQ(ui::click(conf(), cool_ctrls[1][0]), 0);
-  ASSERT_EQ(ui::set_value(conf(), cool_curr_ctrls[1][0], 1.75f), 0);
+  SetCtrlAttribute(conf(), cool_curr_ctrls[1][0], ATTR_MAX_VALUE, 5.0);
+  SetCtrlAttribute(conf(), cool_volt_ctrls[1][0], ATTR_MAX_VALUE, 9.0);
+  ASSERT_EQ(ui::set_value(conf(), cool_curr_ctrls[1][0], 2.5f), 0);
+  EXPECT_FLOAT_EQ(fval(conf(), cool_curr_ctrls[1][0]), 2.0f);
+  EXPECT_FLOAT_EQ(read_float_parameter(1, 7), 2.0f);
+  ASSERT_EQ(ui::set_value(conf(), cool_volt_ctrls[1][0], 7.5f), 0);
+  EXPECT_FLOAT_EQ(fval(conf(), cool_volt_ctrls[1][0]), 5.0f);
+  ASSERT_EQ(ui::set_value(conf(), cool_curr_ctrls[1][0], 1.75f), 0);  // in range: as typed
   EXPECT_FLOAT_EQ(fval(conf(), cool_curr_ctrls[1][0]), 1.75f);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 
 #include "app/kmv_meas.h"
 #include "app/kmv_syst.h"
@@ -198,6 +199,55 @@ TEST_F(ModuleRoad, ReplugWithPowerLostReconnectsUndimsAndRestoresEveryValue) {
   EXPECT_EQ(apptest::module_mismatch(bus(), "FTA", 0), "");
   tick();
   EXPECT_EQ(apptest::module_mismatch(bus(), "FTB", 1), "");
+}
+
+// A drop-out between two ticks: the tick that finds the module gone only
+// marks it lost; the reconnect waits for the next tick.
+TEST_F(ModuleRoad, AModuleBackBeforeTheNextTickIsReconnectedOnlyOnTheTickAfter) {
+  configure();
+  bus().unplug("FTB");
+  bus().replug("FTB", -1, true);
+  tick();
+  EXPECT_EQ(connection_lost[1], 1);
+  EXPECT_EQ(attr(main_panel(), MAIN_LOST_B, ATTR_VISIBLE), 1);
+  EXPECT_EQ(attr(conf(), p12_ctrls[1][0], ATTR_DIMMED), 1);
+  EXPECT_NE(apptest::module_mismatch(bus(), "FTB", 1), "");  // nothing sent yet
+  tick();
+  EXPECT_EQ(connection_lost[1], 0);
+  EXPECT_EQ(attr(main_panel(), MAIN_LOST_B, ATTR_VISIBLE), 0);
+  EXPECT_EQ(apptest::module_mismatch(bus(), "FTB", 1), "");
+}
+
+// On a module that lost its power the cooler of a connector must not start
+// before its limits are back: currents go out first, then voltages, then the
+// switches (read from the module's I2C traffic of the reconnecting tick).
+TEST_F(ModuleRoad, AReconnectSendsCoolerCurrentsThenVoltagesThenSwitches) {
+  configure();  // the cooler of module 0's connector 2 is on
+  bus().unplug("FTA");
+  tick();
+  ASSERT_EQ(connection_lost[0], 1);
+  bus().replug("FTA", -1, true);
+  sim::I2cBus &i2c = bus().module("FTA")->bus();
+  i2c.clear_log();
+  tick();
+  ASSERT_EQ(connection_lost[0], 0);
+  constexpr uint8_t kDac = sim::KmvModule::kDacAddress, kCoolers = sim::KmvModule::kRegisterAddress + 2;
+  std::map<std::string, int> last;  // the last transaction that wrote each
+  const auto &log = i2c.log();
+  for (int k = 0; k < static_cast<int>(log.size()); ++k) {
+    const sim::I2cTransaction &t = log[static_cast<size_t>(k)];
+    if (t.read()) continue;
+    if (t.address() == kCoolers && !t.bytes.empty()) last["switches"] = k;
+    if (t.address() != kDac) continue;
+    for (size_t b = 0; b + 2 < t.bytes.size(); b += 3) {
+      if (t.bytes[b] == 8 + 1) last["current"] = k;  // DAC channels of connector 2
+      if (t.bytes[b] == 1) last["voltage"] = k;
+    }
+  }
+  ASSERT_EQ(last.size(), 3u);
+  EXPECT_LT(last["current"], last["voltage"]);
+  EXPECT_LT(last["voltage"], last["switches"]);
+  EXPECT_EQ(apptest::module_mismatch(bus(), "FTA", 0), "");
 }
 
 TEST_F(ModuleRoad, AModuleBackOnAnotherPortIsFoundByItsSerialNumber) {

@@ -7,12 +7,26 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "app/kmv_meas.h"
 #include "app/kmvusb_main.h"
+#include "support/Util_fun_geometry.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/popups.h"
 #include "platform/win/progdir.h"
 
 namespace apptest {
+
+int ival(int panel, int control) {
+  int v = -12345;
+  GetCtrlVal(panel, control, &v);
+  return v;
+}
+
+int attr(int panel, int control, int attribute) {
+  int v = -12345;
+  GetCtrlAttribute(panel, control, attribute, &v);
+  return v;
+}
 
 std::string two_module_ini(const std::string &module1_extra) {
   return "[KMVUSB_BASE]\nSIMULATION_USB = 0\n[KMVUSB_MODULE1]\nKMVUSB_ACTIVE = 1\n" + module1_extra +
@@ -78,5 +92,25 @@ void ProgramFixture::drop_panels(std::initializer_list<int> ids) {
 }
 
 std::string ProgramFixture::run_log() const { return testsupport::read_file(data_file("trq_err.out")); }
+
+void ProgramFixture::press_quit(bool save) {
+  later([] { platform::ui::headless::click(trq_panel, MAIN_QUIT); });
+  later([save] {
+    const int popup = GetActivePanel();
+    if (!save) platform::ui::headless::click(popup, QUIT_SAVE_SETUP);
+    platform::ui::headless::click(popup, QUIT_QUIT);
+  });
+}
+
+void ProgramFixture::two_on_the_bus() {
+  add_module("FTA", 1, "KMV-USB-1", "KM0010");
+  add_module("FTB", 2, "KMV-USB-2", "KM0020");
+}
+
+AppAttrRecord ProgramFixture::stored_settings() {
+  AppAttrRecord r{};
+  EXPECT_EQ(LoadAppSettings(QV_APP_TRQ, sizeof r, "Current", &r), 0);
+  return r;
+}
 
 }  // namespace apptest

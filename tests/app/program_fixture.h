@@ -8,9 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "app/kmv_syst_settings.h"
 #include "tests/app/app_fixture.h"
 
 namespace apptest {
+
+// A control's value or attribute as an int (-12345 when it cannot be read).
+int ival(int panel, int control);
+int attr(int panel, int control, int attribute);
 
 // An ini file with modules 1 and 2 active on the USB bus and every value 0,
 // with extra lines appended to module 1's section.
@@ -32,6 +37,12 @@ class ProgramFixture : public AppFixture {
   void drop_panels(std::initializer_list<int> ids);
   // The error-output file of the run.
   std::string run_log() const;
+  // Presses Quit; the popup then takes these answers.
+  static void press_quit(bool save);
+  // "FTA" module 1 and "FTB" module 2 on the simulated bus.
+  void two_on_the_bus();
+  // The settings record the last quit stored.
+  static AppAttrRecord stored_settings();
 
   testsupport::TempDir prog_;
   testsupport::TempDir home_;

@@ -25,23 +25,13 @@
 using testing::HasSubstr;
 namespace ui = platform::ui::headless;
 namespace fs = std::filesystem;
+using apptest::attr;
+using apptest::ival;
 
 namespace {
 
 enum { kConf = 0, kOptions = 1, kEeprom = 2, kInfo = 3 };
 void show_page(int index) { ASSERT_EQ(ui::select_tab(trq_panel, MAIN_TAB, index), 0); }
-
-int ival(int panel, int control) {
-  int v = -12345;
-  GetCtrlVal(panel, control, &v);
-  return v;
-}
-
-int attr(int panel, int control, int attribute) {
-  int v = -12345;
-  GetCtrlAttribute(panel, control, attribute, &v);
-  return v;
-}
 
 std::string text(int panel, int control) {
   std::string s;
@@ -49,27 +39,7 @@ std::string text(int panel, int control) {
   return s;
 }
 
-class Program : public apptest::ProgramFixture {
- protected:
-  // Presses Quit; the popup then takes these answers.
-  void press_quit(bool save) {
-    later([] { ui::click(trq_panel, MAIN_QUIT); });
-    later([save] {
-      const int popup = GetActivePanel();
-      if (!save) ui::click(popup, QUIT_SAVE_SETUP);
-      ui::click(popup, QUIT_QUIT);
-    });
-  }
-  void two_on_the_bus() {
-    add_module("FTA", 1, "KMV-USB-1", "KM0010");
-    add_module("FTB", 2, "KMV-USB-2", "KM0020");
-  }
-  AppAttrRecord stored_settings() {
-    AppAttrRecord r{};
-    EXPECT_EQ(LoadAppSettings(QV_APP_TRQ, sizeof r, "Current", &r), 0);
-    return r;
-  }
-};
+class Program : public apptest::ProgramFixture {};
 
 TEST_F(Program, EmulationWithTwoModulesRunsAndQuitsSavingEverything) {
   later([] {
@@ -121,25 +91,6 @@ TEST_F(Program, QuitWhileMinimisedDoesNothing) {
   });
   run({"-s1", "-m1", "-info", "-silent"});
   EXPECT_FALSE(fs::exists(data_file("trq_auto.set")));
-}
-
-// The output switches reach the module's registers; a quit by signal saves
-// and leaves every supply off.
-TEST_F(Program, SwitchesOnTheSimulatedBusAndASignalQuit) {
-  two_on_the_bus();
-  write_ini(apptest::two_module_ini("C1U_P5V = 1"));
-  later([this] {
-    EXPECT_EQ(hardware, 1);
-    EXPECT_EQ((latch("FTA", 0) >> 4) & 1, 1);  // +5 V of connector 1 off (active low)
-    ui::set_value(trq_panel, MAIN_OUT_A1, 1);
-    EXPECT_EQ((latch("FTA", 0) >> 4) & 1, 0);
-    EXPECT_EQ(apptest::module_mismatch(bus(), "FTA", st_trq), "");
-    EXPECT_EQ(apptest::module_mismatch(bus(), "FTB", nd_trq), "");
-  });
-  later([] { quit_on_request(); });
-  EXPECT_EQ(run({"-info", "-silent"}), 0);
-  EXPECT_EQ((latch("FTA", 0) >> 4) & 1, 1);
-  EXPECT_TRUE(fs::exists(data_file("trq_auto.set")));
 }
 
 TEST_F(Program, AllOffAndTheViewToggle) {
