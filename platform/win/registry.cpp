@@ -83,7 +83,7 @@ std::string folder_problem(HKEY root, bool create) {
 std::string file_problem(HKEY root) {
   const std::string path = hive_file(root);
   struct stat st{};
-  if (lstat(path.c_str(), &st) != 0) return {};
+  if (stat(path.c_str(), &st) != 0) return {};
   if (!S_ISREG(st.st_mode)) return path + " is not a plain file";
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
     return path + " is read-only";
