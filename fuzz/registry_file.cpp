@@ -1,6 +1,8 @@
-// Any bytes as the user's registry file: every read call on a set of keys and
-// names, then a write; whatever read back before the write must read back the
-// same after it.
+// Any bytes as the user's registry file on disk: every read call on a set of
+// keys and names, then a write (locked, synced and renamed, as the program
+// writes); whatever read back before the write must read back the same after
+// it. Each input costs a synced write: the text form alone is fuzzed much
+// faster by fuzz_registry.
 #include <stdlib.h>
 #include <unistd.h>
 

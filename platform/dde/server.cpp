@@ -223,8 +223,8 @@ bool has_request(const Connection &c) {
 // Makes room for one more client, so that a new one is always served: stale
 // handshakes go, and in a full table the conversations the program let go,
 // then sockets still in their handshake, then the conversation idle longest
-// (one whose request waits only when every one has). Nonzero when the server
-// is still there afterwards.
+// (one whose request waits only when every one has). False when the server
+// is gone meanwhile (its callback may unregister it).
 bool make_room(int server) {
   Server *s = find_server(server);
   if (s == nullptr) return false;

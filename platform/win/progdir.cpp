@@ -1,7 +1,5 @@
 #include "platform/win/progdir.h"
 
-#include "platform/win/own_folder.h"
-
 #include <unistd.h>
 
 #include <climits>
@@ -9,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#include "platform/win/own_folder.h"
 
 namespace platform {
 namespace {
