@@ -2,14 +2,11 @@
 // which requests it takes, the load of a poked file name and the quit.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/kmv_io_files.h"
@@ -22,10 +19,10 @@
 #include "app/qv_dde.h"
 #include "platform/dde/dde.h"
 #include "platform/ui/headless.h"
-#include "platform/ui/ui.h"
 #include "platform/ui/popups.h"
 #include "platform/win/progdir.h"
 #include "tests/app/ui_app_fixture.h"
+#include "tests/dde/dde_fixture.h"
 
 namespace ui = platform::ui::headless;
 
@@ -200,52 +197,27 @@ TEST_F(DdeServer, OnlyQuitOpensTheQuitConfirmation) {
 // On the real service: a client another one has taken over is the first to
 // make room when all 32 places are taken, before sockets still in their
 // handshake.
-TEST(DdeServerRoom, AConversationTakenOverMakesRoomFirst) {
-  testsupport::TempDir run;
-  const char *old = getenv("XDG_RUNTIME_DIR");
-  const std::string saved_runtime = old ? old : "";
-  setenv("XDG_RUNTIME_DIR", run.path().c_str(), 1);
-  ui::reset();
-  ui::set_running(true);
+using DdeServerRoom = ddetest::DdeTest;
+
+TEST_F(DdeServerRoom, AConversationTakenOverMakesRoomFirst) {
   dde_handle = -1;
-  constexpr const char *kService = "TRQ-room";
-  ASSERT_EQ(RegisterDDEServer(kService, ddeServerCallback, nullptr), 0);
+  ASSERT_EQ(RegisterDDEServer(ddetest::kService, ddeServerCallback, nullptr), 0);
   int taken_over = 0, newcomer = -1, after = 0;
-  int done[2];
-  ASSERT_EQ(pipe(done), 0);
-  const int watch = platform::ui::watch_fd(done[0], [](int) { QuitUserInterface(0); });
-  std::thread client([&] {
+  with_client([&] {
     int a = -1, b = -1, d = -1;
-    ConnectToDDEServer(&a, kService, kTopic, nullptr, nullptr);
-    ConnectToDDEServer(&b, kService, kTopic, nullptr, nullptr);  // takes over from a
+    ConnectToDDEServer(&a, ddetest::kService, kTopic, nullptr, nullptr);
+    ConnectToDDEServer(&b, ddetest::kService, kTopic, nullptr, nullptr);  // takes over from a
     taken_over = ClientDDEWrite(a, "Other", DDE_TEXT, "x", 1, 3000);  // a is the latest to speak
-    std::vector<int> raw;  // 30 sockets that never say a word
-    for (int i = 0; i < 30; ++i) {
-      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_un addr{};
-      addr.sun_family = AF_UNIX;
-      platform::dde::socket_path(kService).copy(addr.sun_path, sizeof addr.sun_path - 1);
-      connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
-      raw.push_back(fd);
-    }
-    newcomer = ConnectToDDEServer(&d, kService, kTopic, nullptr, nullptr);
+    std::vector<int> silent;  // 30 sockets that never say a word
+    for (int i = 0; i < 30; ++i) silent.push_back(ddetest::raw_connect());
+    newcomer = ConnectToDDEServer(&d, ddetest::kService, kTopic, nullptr, nullptr);
     after = ClientDDEWrite(a, "Other", DDE_TEXT, "x", 1, 3000);
-    for (const int fd : raw) close(fd);
+    for (const int fd : silent) close(fd);
     DisconnectFromDDEServer(b);
     DisconnectFromDDEServer(d);
-    (void)!write(done[1], "x", 1);
   });
-  RunUserInterface();
-  client.join();
-  platform::ui::unwatch_fd(watch);
-  close(done[0]);
-  close(done[1]);
-  UnregisterDDEServer(kService);
+  UnregisterDDEServer(ddetest::kService);
   dde_handle = -1;
-  ui::set_running(false);
-  ui::reset();
-  if (old) setenv("XDG_RUNTIME_DIR", saved_runtime.c_str(), 1);
-  else unsetenv("XDG_RUNTIME_DIR");
   EXPECT_EQ(taken_over, DDE_ERR_REFUSED);
   EXPECT_EQ(newcomer, 0);
   EXPECT_EQ(after, DDE_ERR_CONVERSATION_ENDED);  // it made the room, not a silent socket
