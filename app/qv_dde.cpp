@@ -78,7 +78,10 @@ int ddeServerCallback(unsigned int handle, char *topic, char *item, int type, in
   if (type != DDE_DISCONNECT && !on_topic(topic)) return 0;
   switch (type) {
     case DDE_CONNECT:
-      // The latest client takes over; the earlier one is refused from now on.
+      // The latest client takes over; the earlier one is refused from now on,
+      // and the library may close it to make room.
+      if (dde_handle != -1 && dde_handle != static_cast<int>(handle))
+        platform::dde::release_conversation(static_cast<unsigned int>(dde_handle));
       dde_handle = static_cast<int>(handle);
       return 1;
     case DDE_DISCONNECT: dde_handle = -1; return 1;

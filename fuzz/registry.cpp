@@ -1,86 +1,80 @@
-// Any bytes as the user's registry file: every read call on a set of keys and
-// names, then a write; whatever read back before the write must read back the
-// same after it.
-#include <stdlib.h>
-#include <unistd.h>
-
+// Any bytes as the text of a hive, in memory: parsed, looked up on a set of
+// keys and names, changed, written out as text and parsed again. Whatever
+// read as sound must read back the same, and the text must be stable: what
+// is written parses into what writes the same text again.
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <map>
 #include <string>
+#include <string_view>
 
-#include "platform/win/registry.h"
+#include "platform/win/registry_text.h"
 
 namespace {
 
-std::string dir;
+using namespace platform::registry;
 
 const char *const kKeys[] = {"Software\\QV\\TRQ", "Software\\QV\\TRQ\\FileDialog", "Software\\QV\\TRQ\\OpenedFiles",
-                             "Software\\QV\\TRQ\\PanelAttr", "Software\\QV", "odd[", ""};
+                             "Software\\QV\\TRQ\\PanelAttr", "Software\\QV", "software\\qv\\trq\\", "odd[", ""};
 const char *const kNames[] = {"DataDir", "FilePath", "FileDir1", "FileDir2", "NoOfSETEntries", "SETFilePath1", "Path",
                               "Main",    "Good",     "Bad",      "Hidden",   "X",              "N",            "Cut",
-                              ""};
+                              "datadir", ""};
+constexpr const char *kWrittenKey = "Software\\QV\\TRQ\\Fuzz";
 
-// What each (key, name) reads as: the result code and the data.
-std::map<std::string, std::string> read_all() {
+// What each (key, name) reads as, as the registry's lookups see it: no key,
+// no value, unreadable, or the type and the data.
+std::map<std::string, std::string> read_all(Hive &h) {
   std::map<std::string, std::string> seen;
   for (const char *key : kKeys) {
-    int handle = 0;
-    const int opened = RegOpenKeyInView(HKEY_CURRENT_USER, key, 3, &handle);
+    const std::string path = normalise(key);
+    const bool exists = key_exists(h, path);
+    Key *k = find_key(h, path);
     for (const char *name : kNames) {
-      uint32_t type = 0, size = 0;
-      std::string out = std::to_string(RegQueryInfoOnValue(HKEY_CURRENT_USER, key, name, &type, &size)) + ":" +
-                        std::to_string(type) + ":" + std::to_string(size) + ":";
-      char text[512];
-      if (RegReadString(HKEY_CURRENT_USER, key, name, text, sizeof text, &size) == 0) out += text;
-      uint32_t n = 0;
-      if (RegReadULong(HKEY_CURRENT_USER, key, name, &n) == 0) out += std::to_string(n);
-      unsigned char bin[64];
-      if (RegReadBinary(HKEY_CURRENT_USER, key, name, bin, sizeof bin, &size) == 0)
-        out.append(reinterpret_cast<const char *>(bin), size);
-      if (opened == 0) {
-        const int q = RegQueryKeyValue(handle, name, &type, &size);
-        char value[512];
-        const int r = RegReadKeyValue(handle, name, value, sizeof value);
-        out += "|" + std::to_string(q) + ":" + std::to_string(r);
-      }
+      std::string out;
+      const Value *v = k != nullptr ? find_value(*k, name) : nullptr;
+      if (!exists) out = "no key";
+      else if (v == nullptr) out = "no value";
+      else if (!v->readable) out = "unreadable";
+      else out = "0:" + std::to_string(v->type) + ":" + v->data;
       seen[std::string(key) + "/" + name] = out;
     }
-    if (opened == 0) RegCloseKey(handle);
   }
   return seen;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  char tmpl[] = "/tmp/trq-fuzz-registry-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) abort();
-  dir = tmpl;
-  setenv("QV_REGISTRY_DIR", dir.c_str(), 1);
-  std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  });
-  return 0;
+bool has_unreadable(const Hive &h) {
+  for (const Key &k : h.keys)
+    for (const Value &v : k.values)
+      if (!v.readable) return true;
+  return false;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string file = platform::registry::hive_file(HKEY_CURRENT_USER);
-  FILE *f = std::fopen(file.c_str(), "wb");
-  if (f == nullptr) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+}  // namespace
 
-  const auto before = read_all();
-  if (RegWriteULong(HKEY_CURRENT_USER, "Software\\QV\\TRQ\\Fuzz", "Written", 7) != 0) abort();
-  const auto after = read_all();
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  Hive h;
+  parse(std::string_view(reinterpret_cast<const char *>(data), size), &h);
+  const auto before = read_all(h);
+
+  Value written;
+  written.name = "Written";
+  written.type = REG_DWORD;
+  written.data = std::string("\x07\0\0\0", 4);
+  put_value(key_for(h, normalise(kWrittenKey)), written);
+  const std::string text = format(h, HKEY_CURRENT_USER);
+
+  Hive again;
+  parse(text, &again);
+  // Only the unreadable values kept as they were may look damaged again.
+  if (again.damaged && !has_unreadable(h)) abort();
+  const auto after = read_all(again);
   for (const auto &[where, what] : before) {
-    // A value that read as sound must survive a rewrite of its file unchanged.
+    // A value that read as sound survives a rewrite unchanged.
     if (what.rfind("0:", 0) == 0 && after.at(where) != what) abort();
   }
-  uint32_t n = 0;
-  if (RegReadULong(HKEY_CURRENT_USER, "Software\\QV\\TRQ\\Fuzz", "Written", &n) != 0 || n != 7) abort();
+  Key *k = find_key(again, normalise(kWrittenKey));
+  const Value *v = k != nullptr ? find_value(*k, "Written") : nullptr;
+  if (v == nullptr || !v->readable || v->type != REG_DWORD || v->data != written.data) abort();
+  if (format(again, HKEY_CURRENT_USER) != text) abort();
   return 0;
 }

@@ -27,8 +27,8 @@ void usage(std::FILE *to) {
       "Tells the running TRQ program to load the setup file FILE (*.set), or to quit\n"
       "as its quit button does. NAME is the program's service (default KMV-USB);\n"
       "SECONDS how long to wait for its answer (default 20).\n"
-      "Exit status: 0 accepted, 2 bad usage, 3 no program runs, 4 refused,\n"
-      "5 no answer in time, 6 other failure.\n",
+      "Exit status: 0 accepted, 2 bad usage, 3 no program runs, 4 refused (another\n"
+      "client has taken over), 5 no answer in time, 6 other failure.\n",
       to);
 }
 
@@ -38,9 +38,18 @@ int report(int code, const std::string &service, double seconds) {
       std::fprintf(stderr, "trq_remote: no program serves \"%s\" (is TRQ running?)\n", service.c_str());
       return no_server;
     case DDE_ERR_REFUSED:
-    case DDE_ERR_CONVERSATION_ENDED:
       std::fprintf(stderr, "trq_remote: the program serving \"%s\" refused the request\n", service.c_str());
       return refused;
+    case DDE_ERR_CONVERSATION_ENDED:
+      std::fprintf(stderr, "trq_remote: the program serving \"%s\" ended the conversation before it answered\n",
+                   service.c_str());
+      return failed;
+    case DDE_ERR_UNSAFE_DIRECTORY:
+      std::fprintf(stderr,
+                   "trq_remote: cannot reach \"%s\": %s, so no TRQ of this user can serve there "
+                   "(remove it, or set XDG_RUNTIME_DIR)\n",
+                   service.c_str(), platform::dde::last_error_detail().c_str());
+      return failed;
     case DDE_ERR_TIMEOUT:
       std::fprintf(stderr, "trq_remote: no answer from \"%s\" within %g s (is a dialog open?)\n", service.c_str(),
                    seconds);
@@ -56,6 +65,21 @@ int report(int code, const std::string &service, double seconds) {
 
 bool is_setup_file(const std::filesystem::path &p) {
   return strcasecmp(p.extension().string().c_str(), ".set") == 0;
+}
+
+// What a name that is no plain file is instead; null for a plain file.
+const char *not_a_file(const std::filesystem::file_status &st) {
+  using std::filesystem::file_type;
+  switch (st.type()) {
+    case file_type::regular: return nullptr;
+    case file_type::not_found: return "no such file";
+    case file_type::directory: return "is a folder, not a setup file";
+    case file_type::fifo: return "is a FIFO (named pipe), not a setup file";
+    case file_type::socket: return "is a socket, not a setup file";
+    case file_type::block:
+    case file_type::character: return "is a device, not a setup file";
+    default: return "cannot be examined";
+  }
 }
 
 }  // namespace
@@ -98,8 +122,8 @@ int main(int argc, char **argv) {
     // The program runs elsewhere: it gets the full name of an existing setup file.
     std::error_code ec;
     const std::filesystem::path p = std::filesystem::absolute(argv[i + 1], ec).lexically_normal();
-    if (ec || !std::filesystem::is_regular_file(p, ec)) {
-      std::fprintf(stderr, "trq_remote: %s: no such file\n", argv[i + 1]);
+    if (const char *what = not_a_file(ec ? std::filesystem::file_status{} : std::filesystem::status(p, ec))) {
+      std::fprintf(stderr, "trq_remote: %s: %s\n", argv[i + 1], what);
       return usage_error;
     }
     if (!is_setup_file(p)) {

@@ -171,8 +171,11 @@ int ConnectToDDEServer(int *conversationHandle, const char *serviceName, const c
   const std::string file = service_file(serviceName);
   if (file.empty()) return fail(DDE_ERR_BAD_ARGUMENT, "unusable service name");
   const Deadline deadline = deadline_in(g_connect_timeout);
+  // A folder another user holds is named as the cause, not taken for "no server".
+  std::string dir;
+  if (const int r = ensure_directory(&dir, false); r != 0) return r;
   auto c = std::make_unique<Conversation>();
-  if (const int r = connect_socket(directory() + "/" + file + ".sock", deadline, &c->fd); r != 0) return r;
+  if (const int r = connect_socket(dir + "/" + file + ".sock", deadline, &c->fd); r != 0) return r;
   c->handle = next_handle();
   c->topic = topicName;
   c->callback = clientCallback;

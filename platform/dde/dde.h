@@ -79,6 +79,13 @@ const char *error_text(int code);
 // Detail of the last failure (which path, which system error); "" after success.
 const std::string &last_error_detail();
 
+// A server lets a conversation go (a newer client took over): its requests
+// still reach the callback, but it is the first to be closed when the
+// service needs room for a new client. Conversations beyond the service's
+// room (32) are closed, the callback hearing DDE_DISCONNECT: first those let
+// go, then the one idle longest, so a new client is always served.
+void release_conversation(unsigned int handle);
+
 // The time a connect waits for the server to accept (ms; default 10 000).
 void set_connect_timeout(unsigned int milliseconds);
 

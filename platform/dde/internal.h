@@ -20,9 +20,10 @@ void set_owner_uid(uid_t uid);
 // Whether the peer of a connected socket runs as the owner.
 bool peer_is_owner(int fd);
 
-// Creates the socket folder when missing and checks that it is the owner's
-// alone: 0 and the path, or a DDE_ERR_* code.
-int ensure_directory(std::string *path);
+// Checks that the socket folder is the owner's alone, creating it when missing
+// (create) or else answering DDE_ERR_NO_SERVER for a missing one: 0 and the
+// path, or a DDE_ERR_* code.
+int ensure_directory(std::string *path, bool create);
 // The socket folder, whether it exists or not.
 std::string directory();
 // File name (without folder and extension) of a service; "" when the name is unusable.

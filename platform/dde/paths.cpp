@@ -13,6 +13,7 @@
 
 #include "platform/dde/dde.h"
 #include "platform/dde/internal.h"
+#include "platform/win/own_folder.h"
 
 namespace platform::dde::detail {
 namespace {
@@ -58,18 +59,15 @@ std::string directory() {
   return "/tmp/qv-dde-" + std::to_string(geteuid());
 }
 
-int ensure_directory(std::string *path) {
+int ensure_directory(std::string *path, bool create) {
   *path = directory();
-  if (mkdir(path->c_str(), 0700) != 0 && errno != EEXIST)
-    return fail(DDE_ERR_SYSTEM, "cannot create " + *path + ": " + std::strerror(errno));
-  struct stat st{};
-  if (lstat(path->c_str(), &st) != 0)
-    return fail(DDE_ERR_SYSTEM, "cannot examine " + *path + ": " + std::strerror(errno));
-  if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid())
-    return fail(DDE_ERR_UNSAFE_DIRECTORY, *path + " is not a folder of this user");
-  if ((st.st_mode & 077) != 0 && chmod(path->c_str(), 0700) != 0)
-    return fail(DDE_ERR_UNSAFE_DIRECTORY, *path + " is open to other users");
-  return 0;
+  std::string why;
+  switch (platform::own_folder(*path, platform::kFolderPrivate | (create ? platform::kFolderCreate : 0), &why)) {
+    case platform::FolderCheck::ok: return 0;
+    case platform::FolderCheck::missing: return fail(DDE_ERR_NO_SERVER, why);
+    case platform::FolderCheck::system_error: return fail(DDE_ERR_SYSTEM, why);
+    default: return fail(DDE_ERR_UNSAFE_DIRECTORY, why);
+  }
 }
 
 std::string service_file(const char *service) {

@@ -35,9 +35,11 @@ struct Connection {
   int fd = -1;
   int watch = 0;
   bool connected = false;  // the callback accepted the connect
+  bool released = false;   // the program let it go (a newer client took over)
   std::string topic;
   wire::Reader reader{false};
   Clock::time_point opened = Clock::now();
+  Clock::time_point active = opened;  // its last request
 
   Connection() = default;
   Connection(const Connection &) = delete;
@@ -153,6 +155,7 @@ void answer(int server, unsigned int handle, const wire::Header &request, int re
 void handle_frame(int server, unsigned int handle, wire::Frame f) {
   Connection *c = find_conn(server, handle);
   const wire::Header &h = f.header;
+  c->active = Clock::now();
   if (!c->connected) {
     // The first word of a conversation must be its connect.
     if (h.kind != DDE_CONNECT) return drop(server, handle, false);
@@ -211,12 +214,30 @@ void serve(int server, unsigned int handle) {
   handle_frame(server, handle, c->reader.take());
 }
 
-void make_room(Server &s) {
+// Whether a request waits in the socket, not served yet.
+bool has_request(const Connection &c) {
+  char byte;
+  return recv(c.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+// Makes room for one more client, so that a new one is always served: stale
+// handshakes go, and in a full table the conversations the program let go,
+// then sockets still in their handshake, then the conversation idle longest
+// (one whose request waits only when every one has). False when the server
+// is gone meanwhile (its callback may unregister it).
+bool make_room(int server) {
+  Server *s = find_server(server);
+  if (s == nullptr) return false;
   const auto now = Clock::now();
-  std::erase_if(s.conns, [&](const auto &c) { return !c->connected && now - c->opened > kHandshakeTime; });
-  if (s.conns.size() < kMaxConnections) return;
-  auto oldest = std::find_if(s.conns.begin(), s.conns.end(), [](const auto &c) { return !c->connected; });
-  if (oldest != s.conns.end()) s.conns.erase(oldest);
+  std::erase_if(s->conns, [&](const auto &c) { return !c->connected && now - c->opened > kHandshakeTime; });
+  if (s->conns.size() < kMaxConnections) return true;
+  auto rank = [](const Connection &c) { return c.released ? 0 : !c.connected ? 1 : !has_request(c) ? 2 : 3; };
+  const auto victim = std::min_element(s->conns.begin(), s->conns.end(), [&](const auto &a, const auto &b) {
+    const int ra = rank(*a), rb = rank(*b);
+    return ra != rb ? ra < rb : a->active < b->active;
+  });
+  drop(server, (*victim)->handle, true);
+  return find_server(server) != nullptr;
 }
 
 void accept_clients(int server) {
@@ -233,11 +254,11 @@ void accept_clients(int server) {
       close(fd);
       continue;
     }
-    make_room(*s);
-    if (s->conns.size() >= kMaxConnections) {
+    if (!make_room(server)) {
       close(fd);
-      continue;
+      return;
     }
+    s = find_server(server);
     auto c = std::make_unique<Connection>();
     c->handle = platform::dde::detail::next_handle();
     c->fd = fd;
@@ -271,7 +292,7 @@ int RegisterDDEServer(const char *serviceName, DDEFuncPtr serverCallback, void *
   if (find_by_file(file) != nullptr)
     return fail(DDE_ERR_SERVICE_TAKEN, "this program already serves \"" + name + "\"");
   std::string dir;
-  if (const int r = ensure_directory(&dir); r != 0) return r;
+  if (const int r = ensure_directory(&dir, true); r != 0) return r;
 
   auto s = std::make_unique<Server>();
   s->id = g_next_server++;
@@ -317,6 +338,16 @@ int RegisterDDEServer(const char *serviceName, DDEFuncPtr serverCallback, void *
   g_servers.push_back(std::move(s));
   return 0;
 }
+
+namespace platform::dde {
+
+void release_conversation(unsigned int handle) {
+  for (auto &s : g_servers)
+    for (auto &c : s->conns)
+      if (c->handle == handle) c->released = true;
+}
+
+}  // namespace platform::dde
 
 int UnregisterDDEServer(const char *serviceName) {
   using namespace platform::dde::detail;

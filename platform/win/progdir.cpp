@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#include "platform/win/own_folder.h"
 
 namespace platform {
 namespace {
@@ -29,10 +32,20 @@ void set_program_dir(const std::string &dir) { override_dir = dir; }
 std::string user_data_dir(const std::string &app) {
   std::string base;
   const char *x = std::getenv("XDG_DATA_HOME");
-  const char *home = std::getenv("HOME");
-  if (x != nullptr && x[0] == '/') base = x;
-  else if (home != nullptr && home[0] != '\0') base = std::string(home) + "/.local/share";
-  else return {};
+  if (x != nullptr && x[0] == '/') {
+    base = x;
+  } else if (const std::string home = home_dir(); !home.empty()) {
+    base = home + "/.local/share";
+  } else {
+    // Callers fall back to the program's directory: say so, once.
+    static bool told = false;
+    if (!told)
+      std::fprintf(stderr,
+                   "No home folder (HOME is unset and user %u has no passwd entry): data files go to %s/\n",
+                   static_cast<unsigned>(getuid()), program_dir().c_str());
+    told = true;
+    return {};
+  }
   std::string dir = base + "/qv/" + app;
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);

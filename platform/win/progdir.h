@@ -8,8 +8,11 @@ std::string program_dir();
 // Tests may pretend the program lies elsewhere ("" returns to the real one).
 void set_program_dir(const std::string &dir);
 // The data directory of an application (a lower-case short name such as
-// "trq"): $XDG_DATA_HOME/qv/<app> (default ~/.local/share/qv/<app>), created
-// when missing; without a trailing '/'. Empty when it cannot be created.
+// "trq"): $XDG_DATA_HOME/qv/<app> (default ~/.local/share/qv/<app>, the home
+// taken from the passwd entry when HOME is unset), created when missing;
+// without a trailing '/'. Empty when it cannot be created, or when there is
+// no home at all (which is said on standard error, naming the program's
+// directory, where the callers then keep the data).
 std::string user_data_dir(const std::string &app);
 }  // namespace platform
 

@@ -2,7 +2,8 @@
 // The registry: a store of keys and named values in two hives, each kept in a
 // plain text file.
 //
-//   HKEY_CURRENT_USER   $XDG_CONFIG_HOME/qv/user.reg (default ~/.config/qv/)
+//   HKEY_CURRENT_USER   $XDG_CONFIG_HOME/qv/user.reg (default ~/.config/qv/; with
+//                       no home at all /tmp/qv-config-<uid>/, private to the user)
 //   HKEY_LOCAL_MACHINE  /etc/qv/machine.reg (ordinary users cannot write it)
 //   QV_REGISTRY_DIR     when set, both files lie in that folder
 //
@@ -95,6 +96,12 @@ namespace platform::registry {
 
 // Path of a hive's file as things stand (environment and home directory).
 std::string hive_file(HKEY root);
+// Why the hive is refused as things stand ("" when it is not): the user's
+// folder belongs to another user or others can write it (then it is neither
+// read nor written), or the hive file is read-only (then it is not written).
+// Writes refused so return REG_ERR_CANT_OPEN_KEY; the reason is also said
+// once on standard error.
+std::string problem(HKEY root);
 // Tests: makes a hive refuse writes as a user without rights would see it.
 void set_read_only(HKEY root, bool on);
 // Tests: keys opened and not closed.

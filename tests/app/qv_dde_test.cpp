@@ -2,6 +2,7 @@
 // which requests it takes, the load of a poked file name and the quit.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "platform/ui/popups.h"
 #include "platform/win/progdir.h"
 #include "tests/app/ui_app_fixture.h"
+#include "tests/dde/dde_fixture.h"
 
 namespace ui = platform::ui::headless;
 
@@ -190,6 +192,35 @@ TEST_F(DdeServer, OnlyQuitOpensTheQuitConfirmation) {
   EXPECT_GT(asked, 0);
   EXPECT_EQ(done, 0);
   EXPECT_EQ(ui::pending_actions(), 0u);
+}
+
+// On the real service: a client another one has taken over is the first to
+// make room when all 32 places are taken, before sockets still in their
+// handshake.
+using DdeServerRoom = ddetest::DdeTest;
+
+TEST_F(DdeServerRoom, AConversationTakenOverMakesRoomFirst) {
+  dde_handle = -1;
+  ASSERT_EQ(RegisterDDEServer(ddetest::kService, ddeServerCallback, nullptr), 0);
+  int taken_over = 0, newcomer = -1, after = 0;
+  with_client([&] {
+    int a = -1, b = -1, d = -1;
+    ConnectToDDEServer(&a, ddetest::kService, kTopic, nullptr, nullptr);
+    ConnectToDDEServer(&b, ddetest::kService, kTopic, nullptr, nullptr);  // takes over from a
+    taken_over = ClientDDEWrite(a, "Other", DDE_TEXT, "x", 1, 3000);  // a is the latest to speak
+    std::vector<int> silent;  // 30 sockets that never say a word
+    for (int i = 0; i < 30; ++i) silent.push_back(ddetest::raw_connect());
+    newcomer = ConnectToDDEServer(&d, ddetest::kService, kTopic, nullptr, nullptr);
+    after = ClientDDEWrite(a, "Other", DDE_TEXT, "x", 1, 3000);
+    for (const int fd : silent) close(fd);
+    DisconnectFromDDEServer(b);
+    DisconnectFromDDEServer(d);
+  });
+  UnregisterDDEServer(ddetest::kService);
+  dde_handle = -1;
+  EXPECT_EQ(taken_over, DDE_ERR_REFUSED);
+  EXPECT_EQ(newcomer, 0);
+  EXPECT_EQ(after, DDE_ERR_CONVERSATION_ENDED);  // it made the room, not a silent socket
 }
 
 }  // namespace

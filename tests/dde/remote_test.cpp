@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 
 #include "tests/dde/dde_fixture.h"
 
@@ -97,12 +99,76 @@ TEST_F(Remote, RefusedAndTimedOut) {
   const Outcome late = run({"--timeout", "0.2", "quit"}, dir_.path());
   EXPECT_EQ(late.status, 5);
   EXPECT_EQ(late.output, "trq_remote: no answer from \"KMV-USB\" within 0.2 s (is a dialog open?)\n");
+  // A program that goes away in the middle has not refused anything.
+  on_txn = [](const Txn &t, char *, int) { return t.type == DDE_EXECUTE ? UnregisterDDEServer(kService) : 1; };
+  const Outcome gone = run({"quit"}, dir_.path());
+  EXPECT_EQ(gone.status, 6);
+  EXPECT_EQ(gone.output, "trq_remote: the program serving \"KMV-USB\" ended the conversation before it answered\n");
+}
+
+// Conversations left open by other clients fill the server's table; the
+// next trq_remote is served all the same (it is not told "refused").
+TEST_F(Remote, IdleConversationsDoNotLockItOut) {
+  ASSERT_EQ(serve(), 0);
+  std::vector<int> idle;
+  for (int i = 0; i < 40; ++i) {
+    const int fd = raw_connect();
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(send_bytes(fd, frame(DDE_CONNECT, kTopic)));
+    idle.push_back(fd);
+  }
+  // The loop takes a few connects per turn: turns until the table is full.
+  int connects = 0;
+  for (int turn = 0; turn < 100 && connects < 32; ++turn) {
+    settle();
+    connects = 0;
+    for (const Txn &t : log) connects += t.type == DDE_CONNECT;
+  }
+  EXPECT_GE(connects, 32);
+  const Outcome o = run({"quit"}, dir_.path());
+  EXPECT_EQ(o.status, 0) << o.output;
+  for (const int fd : idle) close(fd);
+}
+
+// A socket folder that is not this user's own is named as the cause; the
+// command does not guess that TRQ is not running.
+TEST_F(Remote, ASocketFolderNotOursIsNamed) {
+  const std::string folder = platform::dde::socket_directory();
+  struct Case {
+    const char *what;
+    std::function<bool()> make;  // false: cannot be made here
+    const char *says;
+  };
+  const Case cases[] = {
+      {"a link to a folder", [&] { return symlink(dir_.path().c_str(), folder.c_str()) == 0; }, "(not a folder)"},
+      {"another user's folder",
+       [&] {
+         // Only root can give a folder away.
+         return geteuid() == 0 && mkdir(folder.c_str(), 0700) == 0 && chown(folder.c_str(), 4242, 4242) == 0;
+       },
+       "(it belongs to user 4242)"},
+  };
+  for (const Case &c : cases) {
+    if (!c.make()) {
+      std::printf("skipped \"%s\": it cannot be made by user %u\n", c.what, static_cast<unsigned>(geteuid()));
+      continue;
+    }
+    const Outcome o = run({"quit"}, dir_.path());
+    EXPECT_EQ(o.status, 6) << c.what;
+    EXPECT_NE(o.output.find(folder + " is not a folder of this user " + c.says), std::string::npos)
+        << c.what << ": " << o.output;
+    EXPECT_EQ(o.output.find("is TRQ running"), std::string::npos) << c.what;
+    std::error_code ec;
+    std::filesystem::remove(folder, ec);
+  }
 }
 
 // Mistakes of the caller are found before anything is sent.
 TEST_F(Remote, UsageErrors) {
   ASSERT_EQ(serve(), 0);
   dir_.write("notes.txt", "");
+  ASSERT_EQ(mkdir(dir_.file("folder.set").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo(dir_.file("pipe.set").c_str(), 0600), 0);
   const std::string deep = dir_.path() + "/" + std::string(250, 'd');
   ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
   const std::string long_name = deep + "/x.set";
@@ -123,6 +189,8 @@ TEST_F(Remote, UsageErrors) {
       {{"--timeout", "0", "quit"}, "--timeout wants seconds"},
       {{"--timeout", "soon", "quit"}, "--timeout wants seconds"},
       {{"load", "missing.set"}, "trq_remote: missing.set: no such file"},
+      {{"load", "folder.set"}, "trq_remote: folder.set: is a folder, not a setup file"},
+      {{"load", "pipe.set"}, "trq_remote: pipe.set: is a FIFO (named pipe), not a setup file"},
       {{"load", "notes.txt"}, "the program loads setup files (*.set) only"},
       {{"load", long_name}, "longer than 259 characters"},
       {{"--service", "", "quit"}, "trq_remote: invalid argument"},

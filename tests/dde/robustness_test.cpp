@@ -187,4 +187,56 @@ TEST_F(DdeRobustness, IdleSocketsDoNotLockOutAClient) {
   EXPECT_EQ(pokes(log), std::vector<std::string>{"still room"});
 }
 
+// A full table of conversations (32) makes room for a new client: first a
+// conversation the program let go, then the one idle longest.
+TEST_F(DdeRobustness, AFullServiceFreesLetGoThenLongestIdleConversations) {
+  ASSERT_EQ(serve(), 0);
+  constexpr int kRoom = 32;
+  std::vector<unsigned int> accepted;  // server-side handles in connect order
+  on_txn = [&](const Txn &t, char *, int) {
+    if (t.type == DDE_CONNECT) {
+      accepted.push_back(t.handle);
+      // The program lets the sixth go once the table is full.
+      if (accepted.size() == kRoom) platform::dde::release_conversation(accepted[5]);
+    }
+    return 1;
+  };
+  int h[kRoom] = {};
+  int opened = 0, newcomer = -1, late = -1;
+  int let_go = 0, idle = 0, first = -1, third = -1, newest = -1, last = -1;
+  with_client([&] {
+    for (int &c : h) opened += ConnectToDDEServer(&c, kService, kTopic, nullptr, nullptr) == 0;
+    // The first speaks again: the second is now idle longest.
+    first = ClientDDEWrite(h[0], "File_Name", DDE_TEXT, "a", 1, 3000);
+    int x = -1, y = -1;
+    newcomer = ConnectToDDEServer(&x, kService, kTopic, nullptr, nullptr);
+    let_go = ClientDDEWrite(h[5], "File_Name", DDE_TEXT, "b", 1, 3000);
+    late = ConnectToDDEServer(&y, kService, kTopic, nullptr, nullptr);
+    idle = ClientDDEWrite(h[1], "File_Name", DDE_TEXT, "c", 1, 3000);
+    third = ClientDDEWrite(h[2], "File_Name", DDE_TEXT, "d", 1, 3000);
+    newest = ClientDDEWrite(x, "File_Name", DDE_TEXT, "e", 1, 3000);
+    last = ClientDDEWrite(y, "File_Name", DDE_TEXT, "f", 1, 3000);
+    for (int c : h) DisconnectFromDDEServer(c);
+    DisconnectFromDDEServer(x);
+    DisconnectFromDDEServer(y);
+  });
+  EXPECT_EQ(opened, kRoom);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(newcomer, 0);
+  EXPECT_EQ(let_go, DDE_ERR_CONVERSATION_ENDED);  // the one let go made room
+  EXPECT_EQ(late, 0);
+  EXPECT_EQ(idle, DDE_ERR_CONVERSATION_ENDED);  // then the one idle longest
+  EXPECT_EQ(third, 0);
+  EXPECT_EQ(newest, 0);
+  EXPECT_EQ(last, 0);
+  settle();
+  // The callback heard each closed conversation end, once.
+  std::map<unsigned int, int> ends;
+  for (const Txn &t : log)
+    if (t.type == DDE_DISCONNECT) ++ends[t.handle];
+  ASSERT_GE(accepted.size(), 2u);
+  EXPECT_EQ(ends[accepted[5]], 1);
+  EXPECT_EQ(ends[accepted[1]], 1);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include "platform/win/registry.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -14,6 +15,8 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <random>
 #include <set>
 #include <string>
@@ -25,6 +28,12 @@
 namespace {
 
 constexpr const char *kKey = "Software\\QV\\TRQ";
+
+bool put_file(const std::string &path, const std::string &content) {
+  std::ofstream out(path, std::ios::binary);
+  out << content;
+  return static_cast<bool>(out.flush());
+}
 
 class Registry : public ::testing::Test {
  protected:
@@ -235,6 +244,138 @@ TEST_F(Registry, HiveFilesFollowTheEnvironment) {
   else unsetenv("XDG_CONFIG_HOME");
   if (old_home) setenv("HOME", saved_home.c_str(), 1);
   else unsetenv("HOME");
+}
+
+// Settings another user could have put there must not reach the program:
+// a folder another user owns or may write into is neither read nor written.
+TEST_F(Registry, AFolderNotPrivateToTheUserIsNeverUsed) {
+  const std::string planted = "[Software\\QV\\TRQ]\n\"DataDir\"=sz:\"/their/data/\"\n";
+  struct Case {
+    const char *what;
+    std::function<bool(const std::string &folder)> make;  // false: cannot be made here
+    const char *says;
+  };
+  auto made_with_mode = [&](const std::string &folder, mode_t mode) {
+    return mkdir(folder.c_str(), 0700) == 0 && put_file(folder + "/user.reg", planted) &&
+           chmod(folder.c_str(), mode) == 0;
+  };
+  const Case cases[] = {
+      {"open to everyone", [&](const std::string &f) { return made_with_mode(f, 0777); },
+       "is open to other users (mode 0777)"},
+      {"open to its group", [&](const std::string &f) { return made_with_mode(f, 0770); },
+       "is open to other users (mode 0770)"},
+      {"a link to a folder",
+       [&](const std::string &f) { return made_with_mode(f + ".real", 0700) && symlink((f + ".real").c_str(), f.c_str()) == 0; },
+       "is not a folder of this user (not a folder)"},
+      {"another user's folder",
+       [&](const std::string &f) {
+         // Only root can give a folder away.
+         return geteuid() == 0 && made_with_mode(f, 0755) && chown(f.c_str(), 4242, 4242) == 0;
+       },
+       "is not a folder of this user (it belongs to user 4242)"},
+  };
+  int n = 0;
+  for (const Case &c : cases) {
+    const std::string folder = dir.file("settings" + std::to_string(n++));
+    if (!c.make(folder)) {
+      std::printf("skipped \"%s\": it cannot be made by user %u\n", c.what, static_cast<unsigned>(geteuid()));
+      continue;
+    }
+    setenv("QV_REGISTRY_DIR", folder.c_str(), 1);
+    int r = 0;
+    EXPECT_EQ(read_string(kKey, "DataDir", &r), "unchanged") << c.what;
+    EXPECT_EQ(r, REG_ERR_CANT_OPEN_KEY) << c.what;
+    EXPECT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "DataDir", "/mine/"), REG_ERR_CANT_OPEN_KEY) << c.what;
+    EXPECT_EQ(testsupport::read_file(folder + "/user.reg"), planted) << c.what;
+    EXPECT_EQ(platform::registry::problem(HKEY_CURRENT_USER), folder + " " + c.says) << c.what;
+  }
+  // A folder of the user's own that only it can write is used.
+  const std::string own = dir.file("own");
+  ASSERT_EQ(mkdir(own.c_str(), 0755), 0);
+  setenv("QV_REGISTRY_DIR", own.c_str(), 1);
+  EXPECT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "DataDir", "/mine/"), 0);
+  EXPECT_EQ(platform::registry::problem(HKEY_CURRENT_USER), "");
+}
+
+// A read-only hive file is refused and reported, as a read-only setup file
+// is, not silently replaced.
+TEST_F(Registry, AReadOnlyHiveFileIsRefusedNotReplaced) {
+  ASSERT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "DataDir", "/data/"), 0);
+  const std::string before = text();
+  ASSERT_EQ(chmod(user_file().c_str(), 0444), 0);
+  EXPECT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "DataDir", "/other/"), REG_ERR_CANT_OPEN_KEY);
+  EXPECT_EQ(RegWriteULong(HKEY_CURRENT_USER, kKey, "NoOfSETEntries", 3), REG_ERR_CANT_OPEN_KEY);
+  EXPECT_EQ(text(), before);
+  struct stat st{};
+  ASSERT_EQ(stat(user_file().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  EXPECT_EQ(platform::registry::problem(HKEY_CURRENT_USER), user_file() + " is read-only");
+  int r = -1;
+  EXPECT_EQ(read_string(kKey, "DataDir", &r), "/data/");  // still read
+  EXPECT_EQ(r, 0);
+  ASSERT_EQ(chmod(user_file().c_str(), 0600), 0);
+  EXPECT_EQ(RegWriteString(HKEY_CURRENT_USER, kKey, "DataDir", "/other/"), 0);
+  EXPECT_EQ(platform::registry::problem(HKEY_CURRENT_USER), "");
+}
+
+// Runs fn in a child process as a user without a passwd entry, with no
+// HOME and no XDG folders; the child's exit status (fn's result), or -1.
+int as_user_without_home(uid_t uid, const std::function<int()> &fn) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(uid) != 0 || setuid(uid) != 0) _exit(100);
+    unsetenv("HOME");
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("QV_REGISTRY_DIR");
+    _exit(fn());
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// Two user ids in a row that have no passwd entry.
+uid_t unknown_uids() {
+  uid_t uid = 42420;
+  while (getpwuid(uid) != nullptr || getpwuid(uid + 1) != nullptr) ++uid;
+  return uid;
+}
+
+// With no home at all the user's settings lie in a private folder made for
+// that user, never in a shared one; a folder of that name that another user
+// made first is not used.
+TEST(RegistryWithoutHome, SettingsLieInAPrivateFolderMadeForTheUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can run as a user without a passwd entry";
+  const uid_t uid = unknown_uids();
+  const std::string own = "/tmp/qv-config-" + std::to_string(uid);
+  const std::string taken = "/tmp/qv-config-" + std::to_string(uid + 1);
+  std::error_code ec;
+  std::filesystem::remove_all(own, ec);
+  std::filesystem::remove_all(taken, ec);
+  const std::string planted = "[Software\\QV\\TRQ]\n\"DataDir\"=sz:\"/their/data/\"\n";
+  ASSERT_EQ(mkdir(taken.c_str(), 0755), 0);  // root's, to the other user
+  ASSERT_TRUE(put_file(taken + "/user.reg", planted));
+
+  const int first = as_user_without_home(uid, [&] {
+    if (platform::registry::hive_file(HKEY_CURRENT_USER) != own + "/user.reg") return 1;
+    if (RegWriteString(HKEY_CURRENT_USER, kKey, "DataDir", "/mine/") != 0) return 2;
+    struct stat st{};
+    if (lstat(own.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & 0777) != 0700)
+      return 3;
+    return 0;
+  });
+  EXPECT_EQ(first, 0);
+  const int second = as_user_without_home(uid + 1, [&] {
+    char buf[64];
+    if (RegReadString(HKEY_CURRENT_USER, kKey, "DataDir", buf, sizeof buf, nullptr) != REG_ERR_CANT_OPEN_KEY) return 1;
+    if (RegWriteString(HKEY_CURRENT_USER, kKey, "DataDir", "/mine/") != REG_ERR_CANT_OPEN_KEY) return 2;
+    return 0;
+  });
+  EXPECT_EQ(second, 0);
+  EXPECT_EQ(testsupport::read_file(taken + "/user.reg"), planted);
+  std::filesystem::remove_all(own, ec);
+  std::filesystem::remove_all(taken, ec);
 }
 
 // Hand-damaged files: what is sound is read, nothing crashes.
@@ -481,6 +622,44 @@ TEST(FullPathFromProject, NamesLieInTheProgramDirectory) {
   char full[260];
   EXPECT_EQ(GetFullPathFromProject(std::string(300, 'x').c_str(), full), -1);
   platform::set_program_dir("");
+}
+
+// Without HOME the home comes from the passwd entry, so the default holds.
+TEST(UserDataDir, WithoutHomeLiesInThePasswdEntrysHome) {
+  const passwd *pw = getpwuid(getuid());
+  if (pw == nullptr || pw->pw_dir == nullptr || access(pw->pw_dir, W_OK) != 0)
+    GTEST_SKIP() << "this user has no passwd entry with a home it can write";
+  const std::string app = "trq-test-" + std::to_string(getpid());
+  const std::string expected = std::string(pw->pw_dir) + "/.local/share/qv/" + app;
+  const char *old_data = getenv("XDG_DATA_HOME");
+  const std::string saved_data = old_data ? old_data : "";
+  const char *old_home = getenv("HOME");
+  const std::string saved_home = old_home ? old_home : "";
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("HOME");
+  EXPECT_EQ(platform::user_data_dir(app), expected);
+  rmdir(expected.c_str());
+  if (old_data) setenv("XDG_DATA_HOME", saved_data.c_str(), 1);
+  if (old_home) setenv("HOME", saved_home.c_str(), 1);
+}
+
+// With no home at all the callers keep data in the program's directory: that
+// is said, naming it.
+TEST(UserDataDir, WithNoHomeAtAllSaysWhereDataGoes) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can run as a user without a passwd entry";
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const int r = as_user_without_home(unknown_uids(), [&] {
+    dup2(out[1], 2);
+    return platform::user_data_dir("trq").empty() ? 0 : 1;
+  });
+  close(out[1]);
+  char buf[512] = "";
+  const ssize_t n = read(out[0], buf, sizeof buf - 1);
+  close(out[0]);
+  EXPECT_EQ(r, 0);
+  const std::string said(buf, n > 0 ? static_cast<size_t>(n) : 0);
+  EXPECT_NE(said.find("data files go to " + platform::program_dir() + "/"), std::string::npos) << said;
 }
 
 TEST(UserDataDir, IsMadeUnderTheXdgDataHome) {
