@@ -128,10 +128,15 @@ int deliver_menu(int bar, int item, int p) {
 
 bool commit_typed(int p, int c) {
   const model::Panel *pp = panel(p);
-  const Control *cc = pp ? pp->control(c) : nullptr;
+  Control *cc = pp ? panel(p)->control(c) : nullptr;
   if (cc == nullptr || !cc->edited) return false;
-  // A typed number reaches the program only now, as a value chosen would.
-  if (cc->kind == Kind::numeric) deliver_ctrl(p, c, EVENT_VAL_CHANGED, 0, 0);
+  // A typed number becomes the value only now, as a value chosen would.
+  if (cc->kind == Kind::numeric) {
+    store_value(*cc, cc->typed, false);
+    cc->edited = false;
+    notify_control(p, c);
+    deliver_ctrl(p, c, EVENT_VAL_CHANGED, 0, 0);
+  }
   if (exists(p, c)) deliver_ctrl(p, c, EVENT_COMMIT, 0, 0);
   return true;
 }
@@ -409,13 +414,18 @@ int edit_text(int p, int c, const std::string &text) {
   }
   if (!detail::move_focus(p, c) || gate(p, c, true) != 0) return 0;
   Control *cc = panel(p)->control(c);
-  detail::store_value(*cc, typed, false);
   // A text box keeps its lines until the program reads them; one-line fields
   // and numbers commit on Enter or when the focus leaves them.
   cc->edited = k != Kind::text_box;
+  if (k == Kind::numeric) {
+    // Not yet the value (as in a spin box without keyboard tracking).
+    cc->typed = typed;
+    detail::notify_control(p, c);
+    return 0;
+  }
+  detail::store_value(*cc, typed, false);
   detail::notify_control(p, c);
-  // A number typed is not yet a value (as in a spin box without keyboard tracking).
-  if (k != Kind::numeric) detail::deliver_ctrl(p, c, EVENT_VAL_CHANGED, 0, 0);
+  detail::deliver_ctrl(p, c, EVENT_VAL_CHANGED, 0, 0);
   return 0;
 }
 

@@ -322,6 +322,27 @@ TEST_F(QtView, ATypedTextOrNumberCommitsBeforeTheClickThatLeavesIt) {
   float g = 0;
   GetCtrlVal(p, ALL_GAIN, &g);
   EXPECT_FLOAT_EQ(g, 7.5f);
+
+  // Keys that reach a box while Qt's focus lies elsewhere (a window that no
+  // window manager activated gets no focus events): the model still commits
+  // the number when its focus leaves the box.
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  ASSERT_FALSE(window->isActiveWindow());
+  auto *count = widget<QSpinBox>(p, ALL_COUNT);
+  QTest::keyClicks(count, "3");
+  const int typed = count->text().toInt();
+  int before = -1;
+  GetCtrlVal(p, ALL_COUNT, &before);
+  EXPECT_NE(before, typed);
+  headless::clear_events();
+  QTest::mouseClick(qt::control_widget(p, ALL_LOAD), Qt::LeftButton);
+  EXPECT_EQ(commits(), (std::vector<int>{ALL_COUNT, ALL_LOAD}));
+  int now = -1;
+  GetCtrlVal(p, ALL_COUNT, &now);
+  EXPECT_EQ(now, typed);
 }
 
 // A dialog's keys: Enter presses the default button (never ticks the box
