@@ -127,8 +127,8 @@ int deliver_menu(int bar, int item, int p) {
 }
 
 bool commit_typed(int p, int c) {
-  const model::Panel *pp = panel(p);
-  Control *cc = pp ? panel(p)->control(c) : nullptr;
+  model::Panel *pp = panel(p);
+  Control *cc = pp ? pp->control(c) : nullptr;
   if (cc == nullptr || !cc->edited) return false;
   // A typed number becomes the value only now, as a value chosen would.
   if (cc->kind == Kind::numeric) {
