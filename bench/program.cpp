@@ -1,8 +1,10 @@
 // The operator program's own costs: start-up to the running event loop in
 // emulation with two modules (headless, and on the Qt view offscreen where
-// this build has it), the quit path, and the resident memory of the built
-// program after a minute of timer ticks on the real clock.
-//   bench_program [seconds of ticks, default 60]
+// this build has it), the quit path, the resident memory over an hour of
+// timer ticks on the virtual clock (the run command's two simulated modules
+// beside emulation), and the resident memory of the built program after a
+// minute of timer ticks on the real clock.
+//   bench_program [seconds of ticks, default 60] [hours on the virtual clock, default 1]
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -20,9 +22,12 @@
 #include <vector>
 
 #include "app/kmvusb_main.h"
+#include "platform/d2xx/sim_backend.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/ui.h"
+#include "platform/win/clock.h"
 #include "platform/win/progdir.h"
+#include "sim/bus.h"
 #ifdef TRQ_BENCH_QT
 #include <QApplication>
 #include <QTimer>
@@ -82,6 +87,49 @@ Timing run_once(bool qt) {
   return t;
 }
 
+long rss_kb(pid_t pid);
+
+struct Hour {
+  long start_kb = 0, end_kb = 0;
+  int ticks = 0;
+};
+
+// The program in this process, headless, on the virtual clock: a minute to
+// settle, then the hours of ticks; resident memory before and after them.
+// modules: the run command's simulated bus (recording its traffic as tests
+// do, or not), or none for emulation with two modules.
+Hour run_hours(double hours, bool simulated, bool record) {
+  Hour h;
+  std::vector<std::string> words;
+  std::shared_ptr<sim::Bus> bus;
+  std::unique_ptr<platform::d2xx::SimBusScope> scope;
+  if (simulated) {
+    bus = std::make_shared<sim::Bus>();
+    std::string why;
+    if (!sim::load_description(*bus, TRQ_SOURCE_DIR "/resources/two_kmvusb.sim", &why)) {
+      std::printf("  simulated bus: %s\n", why.c_str());
+      return h;
+    }
+    bus->record_calls(record);
+    scope = std::make_unique<platform::d2xx::SimBusScope>(bus);
+    words = {"trq_32x64", "-f" TRQ_SOURCE_DIR "/resources/kmvusb_two.ini", "-info", "-silent"};
+  } else {
+    words = program_args();
+  }
+  auto argv = argv_of(words);
+  platform::clock::use_virtual(true);
+  platform::ui::headless::later([&] {
+    platform::ui::headless::advance(60);
+    h.start_kb = rss_kb(getpid());
+    h.ticks = platform::ui::headless::advance(hours * 3600);
+    h.end_kb = rss_kb(getpid());
+    quit_on_request();
+  });
+  trq_main(static_cast<int>(words.size()), argv.data());
+  platform::clock::use_virtual(false);
+  return h;
+}
+
 long rss_kb(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
@@ -114,6 +162,7 @@ pid_t spawn_program(const std::string &exe, bool qt, const fs::path &home) {
 
 int main(int argc, char **argv) {
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+  const double hours = argc > 2 ? std::atof(argv[2]) : 1.0;
   const fs::path home = fs::temp_directory_path() / ("trq_bench_program_" + std::to_string(getpid()));
   fs::create_directories(home);
   setenv("QV_REGISTRY_DIR", (home / "reg").c_str(), 1);
@@ -133,6 +182,21 @@ int main(int argc, char **argv) {
     }
     std::printf("  headless: first %.1f ms, median of 21 %.1f ms\n", start[0], median(start));
     std::printf("quit path (setup file, settings, geometry, timer off), headless: median %.2f ms\n", median(quit));
+  }
+  std::printf("resident memory over %.3g h of timer ticks, virtual clock, headless, this process:\n", hours);
+  {
+    setenv("QV_UI", "headless", 1);
+    const struct {
+      const char *what;
+      bool simulated, record;
+    } runs[] = {{"emulation, two modules (-s1 -m2)", false, false},
+                {"two simulated modules (the run command's bus)", true, false},
+                {"the same, recording the traffic as tests do", true, true}};
+    for (const auto &r : runs) {
+      const Hour h = run_hours(hours, r.simulated, r.record);
+      std::printf("  %-46s %6d ticks: %.1f MB -> %.1f MB (%+.2f MB)\n", r.what, h.ticks, h.start_kb / 1024.0,
+                  h.end_kb / 1024.0, (h.end_kb - h.start_kb) / 1024.0);
+    }
   }
 #ifdef TRQ_BENCH_QT
   {

@@ -24,6 +24,11 @@ def button(id, top, left, label, width=100, **kw):
     return ctrl(id, "command_button", top, left, label=label, width=width, **kw)
 
 
+# Shortcut keys: Enter presses a dialog's default button (a button or field
+# with the focus keeps its own Enter), Escape its cancel button.
+ENTER, ESCAPE = "0x0500", "0x0400"
+
+
 # ---- setup-file dialogs --------------------------------------------------------------
 
 def load_panel():
@@ -39,7 +44,7 @@ def load_panel():
             text(9, 330, 12, "Loading TRQ Setup  File will overide all device parameters", width=536,
                  text_color="#C00000"),
             button(5, 360, 12, "Load", width=120, dimmed=True, shortcut="0x1800"),
-            button(6, 360, 428, "Cancel", width=120),
+            button(6, 360, 428, "Cancel", width=120, shortcut=ESCAPE),
         ],
     }
 
@@ -59,7 +64,7 @@ def save_panel():
             ctrl(10, "text_box", 256, 12, width=536, height=110, label="Contents (up to 12 lines)"),
             ctrl(4, "text_box", 390, 12, width=536, height=110, label="File information", mode="indicator"),
             button(5, 520, 12, "Save", width=120, dimmed=True),
-            button(6, 520, 428, "Cancel", width=120),
+            button(6, 520, 428, "Cancel", width=120, shortcut=ESCAPE),
         ],
     }
 
@@ -272,8 +277,8 @@ def quit_panel():
         "controls": [
             text(5, 14, 16, "Quit the program?", width=300),
             ctrl(4, "check_box", 46, 16, label="Save the setup to trq_auto.set", value=1),
-            button(2, 88, 16, "Quit", width=110),
-            button(3, 88, 214, "Cancel", width=110),
+            button(2, 88, 16, "Quit", width=110, shortcut=ENTER),
+            button(3, 88, 214, "Cancel", width=110, shortcut=ESCAPE),
         ],
     }
 

@@ -1,24 +1,45 @@
 #!/usr/bin/env bash
 # Starts TRQ (trq_32x64) with its window on two simulated KMV-USB modules, so
-# the whole hardware road runs without hardware. Installs what is missing
-# (scripts/setup.sh) and builds the native configuration when needed.
+# the whole hardware road runs without hardware. Installs the packages the
+# program needs when they are missing, and builds trq_32x64 and trq_remote in
+# the native configuration when needed (nothing that only the tests need: for
+# those, scripts/setup.sh and scripts/test.sh).
 # Arguments pass through to the program, e.g.  scripts/run.sh -s1 -m2  for
 # emulated modules, or  scripts/run.sh -info  to skip the start-up dialog.
 #   TRQ_SKIP_SETUP=1   do not check the installed packages
 #   QV_D2XX=...        another bus: a description file, "sim" (one module),
 #                      or unset it with QV_D2XX= to use real modules
 #   QV_UI=headless     no window: the program runs unattended until Ctrl-C
+#   TRQ_JOBS=N         build parallelism (default: the number of processors)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${TRQ_BUILD_DIR:-$here/build/native}
 
+jobs=${TRQ_JOBS:-$(nproc)}
+
+# What building and running the program takes (the configuration also looks
+# for GoogleTest, a package); the 32-bit GoogleTest, clang and the rest that
+# only the tests use are left to scripts/setup.sh.
 if [ "${TRQ_SKIP_SETUP:-0}" != 1 ]; then
-  "$here/scripts/setup.sh" >&2
+  packages=(build-essential cmake ninja-build pkg-config g++ zlib1g-dev libftdi1-dev libusb-1.0-0-dev
+            nlohmann-json3-dev googletest libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins xvfb xauth)
+  missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -q >&2
+    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+  fi
 fi
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
 fi
-cmake --build "$build" --target trq_32x64 -j"${TRQ_JOBS:-$(nproc)}" >&2
+# trq_remote drives the running program from scripts (README, "Driving TRQ from a script").
+cmake --build "$build" --target trq_32x64 trq_remote -j"$jobs" >&2
 
 if [ "${QV_UI:-}" != headless ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   cat >&2 <<MSG

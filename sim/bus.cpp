@@ -15,6 +15,7 @@ Bus::Entry *Bus::find(const std::string &serial) {
 KmvModule &Bus::add_module(const std::string &serial, const ModuleOptions &options) {
   auto e = std::make_unique<Entry>();
   e->device = std::make_unique<FtdiDevice>(serial, options.description);
+  e->device->record_calls(record_calls_);
   e->device->set_type(8);
   e->device->set_id(0x04036014);
   e->device->set_loc_id(next_loc_++);
@@ -29,6 +30,7 @@ KmvModule &Bus::add_module(const std::string &serial, const ModuleOptions &optio
 FtdiDevice &Bus::add_device(const std::string &serial, const std::string &description, uint32_t type) {
   auto e = std::make_unique<Entry>();
   e->device = std::make_unique<FtdiDevice>(serial, description);
+  e->device->record_calls(record_calls_);
   e->device->set_type(type);
   // FTDI's product id of each chip family, as enumeration shows it.
   const uint32_t pid = type == 8 ? 0x6014 : type == 6 || type == 4 ? 0x6010 : type == 7 ? 0x6011 : 0x6001;
@@ -38,6 +40,11 @@ FtdiDevice &Bus::add_device(const std::string &serial, const std::string &descri
   order_.push_back(e.get());
   entries_.push_back(std::move(e));
   return d;
+}
+
+void Bus::record_calls(bool on) {
+  record_calls_ = on;
+  for (auto &e : entries_) e->device->record_calls(on);
 }
 
 CommandBoard &Bus::add_command_board(const std::string &serial, const BoardOptions &options) {

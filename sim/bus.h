@@ -66,6 +66,10 @@ class Bus {
     if (write_watch_) write_watch_(device);
   }
 
+  // The call and I2C logs of every device, those added later too (off by
+  // default: tests that look at the traffic turn them on).
+  void record_calls(bool on);
+
   // Shortcuts to the module of a serial number.
   void set_input_pins(const std::string &serial, int reg, uint16_t pins);
   uint16_t register_latch(const std::string &serial, int reg);
@@ -84,6 +88,7 @@ class Bus {
   std::vector<Entry *> order_;  // plugged, in list order
   WriteWatch write_watch_;
   uint32_t next_loc_ = 0x1001;
+  bool record_calls_ = false;
 };
 
 // Fills bus from a description file:

@@ -14,6 +14,7 @@ constexpr size_t kCallLogLimit = 200000;
 FtdiDevice::FtdiDevice(std::string serial, std::string description)
     : serial_(std::move(serial)), description_(std::move(description)), user_area_(64, 0), eeprom_(type_) {
   lay_out_eeprom();
+  i2c_.keep_log(false);
 }
 
 void FtdiDevice::set_description(const std::string &d) {
@@ -117,7 +118,14 @@ void FtdiDevice::power_on() {
   i2c_.reset();
 }
 
+void FtdiDevice::record_calls(bool on) {
+  record_calls_ = on;
+  i2c_.keep_log(on);
+  if (!on) calls_.clear();
+}
+
 uint32_t FtdiDevice::log(const std::string &op, std::vector<uint8_t> data, uint32_t value, uint32_t status) {
+  if (!record_calls_) return status;
   if (calls_.size() >= kCallLogLimit) calls_.erase(calls_.begin(), calls_.begin() + kCallLogLimit / 2);
   calls_.push_back(D2xxCall{op, std::move(data), value, status});
   return status;

@@ -140,7 +140,11 @@ class FtdiDevice {
   // Bit-bang: pins stuck at 0.
   void set_stuck_low(uint8_t mask) { stuck_low_ = mask; }
 
-  // Observation.
+  // Observation. The call log and the I2C transaction log are kept only
+  // while recording is on (tests turn it on); a long simulated run keeps
+  // neither, so its memory stays flat.
+  void record_calls(bool on);
+  bool recording_calls() const { return record_calls_; }
   DeviceStats &stats() { return stats_; }
   const std::vector<D2xxCall> &calls() const { return calls_; }
   void clear_calls() { calls_.clear(); }
@@ -214,6 +218,7 @@ class FtdiDevice {
   PinObserver pin_observer_;
 
   DeviceStats stats_;
+  bool record_calls_ = false;
   std::vector<D2xxCall> calls_;
 };
 

@@ -34,6 +34,11 @@ void I2cBus::detach_all() {
   phase_ = Phase::Idle;
 }
 
+void I2cBus::keep_log(bool on) {
+  keep_log_ = on;
+  if (!on && log_.size() > 1) log_.erase(log_.begin(), log_.end() - 1);
+}
+
 void I2cBus::violation(const std::string &what) {
   if (violations_.size() >= kLogLimit) violations_.erase(violations_.begin(), violations_.begin() + kLogLimit / 2);
   violations_.push_back(what);
@@ -80,8 +85,9 @@ void I2cBus::on_start() {
     if (active_) active_->abort();
   }
   active_ = nullptr;
-  // A long simulated run keeps the recent part of its log.
-  if (log_.size() >= kLogLimit) log_.erase(log_.begin(), log_.begin() + kLogLimit / 2);
+  // A long simulated run keeps the recent part of its log, or none of it.
+  if (!keep_log_) log_.clear();
+  else if (log_.size() >= kLogLimit) log_.erase(log_.begin(), log_.begin() + kLogLimit / 2);
   log_.emplace_back();
   phase_ = Phase::Address;
   bits_ = 0;

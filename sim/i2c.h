@@ -62,6 +62,8 @@ class I2cBus {
   void inject_nak(uint8_t address, int position, int times = 1);
   void clear_faults() { naks_.clear(); }
 
+  // Every transaction (keep on), or only the last one, which the decoding needs.
+  void keep_log(bool on);
   const std::vector<I2cTransaction> &log() const { return log_; }
   void clear_log() { log_.clear(); }
   // Line-level protocol violations seen, in words.
@@ -96,6 +98,7 @@ class I2cBus {
   int bits_ = 0;
   uint8_t shift_ = 0;
   uint8_t tx_byte_ = 0;
+  bool keep_log_ = true;
   std::vector<I2cTransaction> log_;
   std::vector<std::string> violations_;
   uint64_t pulses_ = 0;

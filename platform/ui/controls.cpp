@@ -218,6 +218,7 @@ int set_value(int panel_handle, int control, const Value &v) {
   Control *c = p->control(control);
   if (c == nullptr) return UIE_CTRL_INVALID;
   const int r = store_value(*c, v, true);
+  if (r == 0) c->edited = false;  // the program's value replaces what was typed
   if (r == 0) notify_control(panel_handle, control);
   return r;
 }
@@ -675,6 +676,9 @@ int InstallCtrlCallback(int p, int control, CtrlCallbackPtr callback, void *call
 int SetActiveCtrl(int p, int control) {
   int err = 0;
   if (find(p, control, &err) == nullptr) return err;
+  // The program moves the focus: what was typed in the old control stays uncommitted.
+  if (model::Control *old = panel(p)->control(panel(p)->active_ctrl); old != nullptr && old->id != control)
+    old->edited = false;
   panel(p)->active_ctrl = control;
   detail::notify_focus();
   return 0;

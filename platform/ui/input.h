@@ -5,8 +5,10 @@
 // dimmed, an indicator, behind a popup, or while a modal message box is shown).
 //
 // Orders of events:
-//   press:       EVENT_LEFT_CLICK; focus change (EVENT_LOST_FOCUS to the old
-//                control, to the old and new panel when the panel changes,
+//   press:       what was typed into the focused field and not committed
+//                commits first (see edit_text); EVENT_LEFT_CLICK; focus
+//                change (EVENT_LOST_FOCUS to the old control, after the commit
+//                of what was typed there, to the old and new panel when the panel changes,
 //                EVENT_GOT_FOCUS to the new control); toggles and check boxes
 //                then flip: EVENT_VAL_CHANGED, EVENT_COMMIT
 //   right_click: focus change; EVENT_RIGHT_CLICK
@@ -16,7 +18,9 @@
 //   set_value:   focus change; EVENT_VAL_CHANGED, EVENT_COMMIT
 //   key:         focus change; EVENT_KEYPRESS (a callback result of 1 swallows
 //                the key); then the shortcut of that key on the panel commits
-//                its control, else Enter or Space acts on the focused control
+//                its control, else Enter or Space acts on the focused control;
+//                an Enter shortcut (a default button) leaves Enter to a focused
+//                control that takes it itself (button, field, text box, list)
 // Commits are also the user events of GetUserEvent.
 #include <string>
 #include <vector>
@@ -37,7 +41,11 @@ int key(int panel, int control, int key_code, bool control_action = true);
 int focus(int panel, int control);
 // A new value as typed or chosen (numbers are coerced to the range, texts cut).
 int set_value(int panel, int control, const model::Value &value);
-// Text typed into a string control before Enter: EVENT_VAL_CHANGED only.
+// Text typed into a string, path or numeric control before Enter. A text is
+// the value at once (EVENT_VAL_CHANGED); a number (C notation) only when it
+// commits (EVENT_VAL_CHANGED, EVENT_COMMIT). Enter or the focus leaving the
+// control commits what was typed; the program setting the value or moving
+// the focus, or the popup going, drops it. Text boxes never commit by this.
 int edit_text(int panel, int control, const std::string &text);
 int commit(int panel, int control);  // Enter in a control: EVENT_COMMIT
 int select_index(int panel, int control, int index);  // ring, list box, path history

@@ -114,6 +114,9 @@ void fit_pages(model::Control &tab);  // pages follow their tab control's size
 // Moves the focus to control (0: only the panel), with the events of operator input.
 // Returns false when a callback discarded what the sequence works on.
 bool move_focus(int panel, int control);
+// Commits what the operator typed into the control and did not commit yet
+// (numbers: EVENT_VAL_CHANGED first). False when nothing was typed.
+bool commit_typed(int panel, int control);
 // A key for the panel's focused control (0 none): the callback may swallow it,
 // then a shortcut or the control's own key action follows. 1 when swallowed.
 int deliver_key(int panel, int control, int key, bool control_action = true);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "platform/ui/internal.h"
@@ -73,6 +74,7 @@ int deliver_ctrl(int p, int c, int event, int d1, int d2) {
   model::Panel *pp = panel(p);
   Control *cc = pp ? pp->control(c) : nullptr;
   if (cc == nullptr) return 0;
+  if (event == EVENT_COMMIT) cc->edited = false;
   const CtrlCallbackPtr cb = cc->callback;
   void *data = cc->callback_data;
   const unsigned long gen = state().log_generation;
@@ -124,6 +126,21 @@ int deliver_menu(int bar, int item, int p) {
   return r;
 }
 
+bool commit_typed(int p, int c) {
+  model::Panel *pp = panel(p);
+  Control *cc = pp ? pp->control(c) : nullptr;
+  if (cc == nullptr || !cc->edited) return false;
+  // A typed number becomes the value only now, as a value chosen would.
+  if (cc->kind == Kind::numeric) {
+    store_value(*cc, cc->typed, false);
+    cc->edited = false;
+    notify_control(p, c);
+    deliver_ctrl(p, c, EVENT_VAL_CHANGED, 0, 0);
+  }
+  if (exists(p, c)) deliver_ctrl(p, c, EVENT_COMMIT, 0, 0);
+  return true;
+}
+
 bool move_focus(int p, int c) {
   State &s = state();
   model::Panel *pp = panel(p);
@@ -137,7 +154,10 @@ bool move_focus(int p, int c) {
   int old_c = op ? op->active_ctrl : 0;
   if (op != nullptr && old_c != 0 && op->control(old_c) == nullptr) old_c = 0;
   if (old_p == p && (c == 0 || c == old_c)) return true;
-  if (old_c != 0 && (old_p != p || old_c != c)) deliver_ctrl(old_p, old_c, EVENT_LOST_FOCUS, 0, 0);
+  if (old_c != 0) {
+    commit_typed(old_p, old_c);
+    if (exists(old_p, old_c)) deliver_ctrl(old_p, old_c, EVENT_LOST_FOCUS, 0, 0);
+  }
   if (old_p != p) {
     if (panel(old_p) != nullptr) deliver_panel(old_p, EVENT_LOST_FOCUS, 0, 0);
     if (!exists(p, 0)) return false;
@@ -200,6 +220,25 @@ bool enter_or_space(int key) {
   return k == VAL_ENTER_VKEY || k == ' ';
 }
 
+// Controls that act on Enter themselves (a button presses, a field commits, a
+// text box starts a line): an Enter shortcut, the panel's default button,
+// leaves the key to them.
+bool takes_enter(int p, int c) {
+  if (c == 0 || !model::control_operable(p, c)) return false;
+  const Control *cc = panel(p)->control(c);
+  if (cc->mode != VAL_HOT) return false;
+  switch (cc->kind) {
+    case Kind::command_button:
+    case Kind::numeric:
+    case Kind::string:
+    case Kind::path:
+    case Kind::text_box:
+    case Kind::ring:
+    case Kind::list_box: return true;
+    default: return false;
+  }
+}
+
 // A control with that shortcut on the panel or one that holds it.
 bool find_shortcut(int p, int key, int *sp, int *sc) {
   key &= 0x3FFFF;
@@ -226,7 +265,8 @@ int deliver_key(int p, int c, int key, bool control_action) {
     if (deliver_ctrl(p, c, EVENT_KEYPRESS, key, 0) == 1) return 1;
   }
   int sp = 0, sc = 0;
-  if (exists(p, 0) && find_shortcut(p, key, &sp, &sc)) {
+  const bool own_enter = (key & 0x3FFFF) == VAL_ENTER_VKEY && exists(p, c) && takes_enter(p, c);
+  if (exists(p, 0) && !own_enter && find_shortcut(p, key, &sp, &sc)) {
     activate(sp, sc);
     return 0;
   }
@@ -244,7 +284,7 @@ int deliver_key(int p, int c, int key, bool control_action) {
     case Kind::path:
     case Kind::ring:
     case Kind::list_box:
-      if (k == VAL_ENTER_VKEY) deliver_ctrl(p, c, EVENT_COMMIT, 0, 0);
+      if (k == VAL_ENTER_VKEY && !commit_typed(p, c)) deliver_ctrl(p, c, EVENT_COMMIT, 0, 0);
       break;
     default: break;
   }
@@ -266,6 +306,12 @@ int press(int p, int c, int x, int y) {
     return 0;
   }
   if (const int r = gate(p, c, false); r != 0) return r;
+  // A text typed in the field the click leaves counts before the click acts.
+  const int fp = state().active_panel;
+  const model::Panel *fpp = panel(fp);
+  if (fpp != nullptr && (fp != p || fpp->active_ctrl != c) && detail::commit_typed(fp, fpp->active_ctrl)) {
+    if (const int r = gate(p, c, false); r != 0) return r;
+  }
   centre(p, c, &x, &y);
   state().pressed = {p, c};
   detail::deliver_ctrl(p, c, EVENT_LEFT_CLICK, y, x);
@@ -346,6 +392,7 @@ int set_value(int p, int c, const model::Value &value) {
   Control *now = panel(p)->control(c);
   if (gate(p, c, true) != 0) return 0;
   detail::store_value(*now, value, false);
+  now->edited = false;
   detail::notify_control(p, c);
   detail::deliver_ctrl(p, c, EVENT_VAL_CHANGED, 0, 0);
   if (detail::exists(p, c)) detail::deliver_ctrl(p, c, EVENT_COMMIT, 0, 0);
@@ -355,9 +402,28 @@ int set_value(int p, int c, const model::Value &value) {
 int edit_text(int p, int c, const std::string &text) {
   if (const int r = gate(p, c, true); r != 0) return r;
   const Kind k = panel(p)->control(c)->kind;
-  if (k != Kind::string && k != Kind::path && k != Kind::text_box) return UIE_TYPE_MISMATCH;
+  if (k != Kind::string && k != Kind::path && k != Kind::text_box && k != Kind::numeric) return UIE_TYPE_MISMATCH;
+  model::Value typed = text;
+  if (k == Kind::numeric) {
+    char *end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == nullptr || *end != '\0') return UIE_VALUE_INVALID;
+    typed = v;
+    Control trial = *panel(p)->control(c);
+    if (const int r = detail::store_value(trial, typed, false); r != 0) return r;
+  }
   if (!detail::move_focus(p, c) || gate(p, c, true) != 0) return 0;
-  detail::store_value(*panel(p)->control(c), text, false);
+  Control *cc = panel(p)->control(c);
+  // A text box keeps its lines until the program reads them; one-line fields
+  // and numbers commit on Enter or when the focus leaves them.
+  cc->edited = k != Kind::text_box;
+  if (k == Kind::numeric) {
+    // Not yet the value (as in a spin box without keyboard tracking).
+    cc->typed = typed;
+    detail::notify_control(p, c);
+    return 0;
+  }
+  detail::store_value(*cc, typed, false);
   detail::notify_control(p, c);
   detail::deliver_ctrl(p, c, EVENT_VAL_CHANGED, 0, 0);
   return 0;
@@ -365,7 +431,7 @@ int edit_text(int p, int c, const std::string &text) {
 
 int commit(int p, int c) {
   if (const int r = gate(p, c, true); r != 0) return r;
-  detail::deliver_ctrl(p, c, EVENT_COMMIT, 0, 0);
+  if (!detail::commit_typed(p, c)) detail::deliver_ctrl(p, c, EVENT_COMMIT, 0, 0);
   return 0;
 }
 
@@ -783,6 +849,7 @@ int RemovePopup(int remove_all) {
     s.popups.pop_back();
     if (model::Panel *pp = panel(pop.panel)) {
       pp->visible = false;
+      for (Control &c : pp->controls) c.edited = false;  // what was typed there is dropped
       detail::notify_panel(pop.panel);
     }
     s.active_panel = panel(pop.previous_active) ? pop.previous_active : 0;

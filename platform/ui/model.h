@@ -58,6 +58,10 @@ struct Control {
   bool dimmed = false, visible = true;
   int mode = VAL_HOT;
   Value value;
+  // Typed by the operator and not yet committed: Enter or the focus leaving commits it.
+  // A text is the value at once; a number waits in typed until then.
+  bool edited = false;
+  Value typed;
   double min = 0, max = 0;  // numeric range, in the control's type
   int precision = 2;
   int max_length = 0;  // string, path: 0 = no limit

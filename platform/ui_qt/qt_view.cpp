@@ -725,22 +725,34 @@ QWidget *QtView::make_body(int h, const Control &c, QWidget *parent) {
     case Kind::check_box: return new QCheckBox(parent);
     case Kind::numeric: {
       const int id = c.id;
+      QAbstractSpinBox *box = nullptr;
       if (c.data_type == VAL_FLOAT || c.data_type == VAL_DOUBLE) {
         auto *s = new QDoubleSpinBox(parent);
-        s->setKeyboardTracking(false);
         QObject::connect(s, &QDoubleSpinBox::valueChanged, this, [this, h, id](double v) {
           if (syncing()) return;
           after_input(h, id, input::set_value(h, id, v));
         });
-        return s;
+        box = s;
+      } else {
+        auto *s = new QSpinBox(parent);
+        QObject::connect(s, &QSpinBox::valueChanged, this, [this, h, id](int v) {
+          if (syncing()) return;
+          after_input(h, id, input::set_value(h, id, v));
+        });
+        box = s;
       }
-      auto *s = new QSpinBox(parent);
-      s->setKeyboardTracking(false);
-      QObject::connect(s, &QSpinBox::valueChanged, this, [this, h, id](int v) {
-        if (syncing()) return;
-        after_input(h, id, input::set_value(h, id, v));
-      });
-      return s;
+      box->setKeyboardTracking(false);
+      // The model learns the number as it is typed, so that it commits it when
+      // its focus leaves the box, whatever focus events the window gets.
+      if (auto *edit = box->findChild<QLineEdit *>()) {
+        QObject::connect(edit, &QLineEdit::textEdited, this, [this, box, h, id](const QString &t) {
+          if (syncing()) return;
+          bool ok = false;
+          const double v = box->locale().toDouble(t.trimmed(), &ok);
+          if (ok) input::edit_text(h, id, QString::number(v, 'g', 17).toStdString());  // a partial number is not one yet
+        });
+      }
+      return box;
     }
     case Kind::string: {
       auto *e = new QLineEdit(parent);
@@ -946,6 +958,7 @@ void QtView::sync_control(int h, int c) {
       break;
     }
     case Kind::numeric:
+      if (cc->edited) break;  // a number being typed keeps its text until it is committed
       if (auto *d = qobject_cast<QDoubleSpinBox *>(body)) {
         d->setDecimals(cc->precision);
         d->setRange(cc->min, cc->max);

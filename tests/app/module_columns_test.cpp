@@ -140,14 +140,22 @@ TEST_F(ModuleColumns, RenamingABitOrAGainStoresTheLabelOfTheColumnsModule) {
   EXPECT_STREQ(AppAttr.labels[0][LABEL_GAIN + 2], "PMT gain");
   EXPECT_EQ(label(conf(), ghv_ctrls[0][2]), "PMT gain");
 
-  // Leaving the editor without Enter drops the edit.
+  // Leaving the editor without Enter (a click elsewhere) commits the typed label too.
   ui::script_menu_choices({MENU_ITEM_RENAME});
   ASSERT_EQ(ui::right_click(conf(), bit_ctrl(0, 7)), 0);
   ASSERT_EQ(ui::edit_text(conf(), CONF_LABEL_EDIT, "Valve"), 0);
   ASSERT_EQ(ui::focus(conf(), ghv_ctrls[0][0]), 0);
   EXPECT_EQ(attr(conf(), CONF_LABEL_EDIT, ATTR_VISIBLE), 0);
-  EXPECT_STREQ(AppAttr.labels[0][LABEL_DIGOUT + 7], "");
-  EXPECT_EQ(label(conf(), bit_ctrl(0, 7)), "Bit 7");
+  EXPECT_STREQ(AppAttr.labels[0][LABEL_DIGOUT + 7], "Valve");
+  EXPECT_EQ(label(conf(), bit_ctrl(0, 7)), "Valve");
+
+  // The editor opened and left untouched changes nothing.
+  ui::script_menu_choices({MENU_ITEM_RENAME});
+  ASSERT_EQ(ui::right_click(conf(), bit_ctrl(0, 6)), 0);
+  ASSERT_EQ(ui::click(conf(), ghv_ctrls[0][0]), 0);
+  EXPECT_EQ(attr(conf(), CONF_LABEL_EDIT, ATTR_VISIBLE), 0);
+  EXPECT_STREQ(AppAttr.labels[0][LABEL_DIGOUT + 6], "");
+  EXPECT_EQ(label(conf(), bit_ctrl(0, 6)), "Bit 6");
 }
 
 TEST_F(ModuleColumns, LabelSizesFollowTheTextLength) {

@@ -87,6 +87,7 @@ Seen run_script(sim::Bus &bus) {
   Seen s;
   sim::FtdiDevice &d = *bus.device("KMVA");
   sim::KmvModule &m = *bus.module("KMVA");
+  d.record_calls(true);
   int count = 0;
   s.results.push_back(GetFtdiDevices(5, &count));
   s.results.push_back(OpenDevice(0, 0));
@@ -139,6 +140,8 @@ TEST_F(LibftdiRoad, RegisterDacAndEepromTrafficIsWhatTheD2xxRoadSends) {
   bus().replug("KMVA", -1, true);
   platform::d2xx::set_backend(platform::d2xx::make_sim_backend(shared_bus()));
   const Seen reference = run_script(bus());
+  EXPECT_FALSE(road.writes.empty());
+  EXPECT_FALSE(road.traffic.empty());
   EXPECT_EQ(road.writes, reference.writes);
   EXPECT_EQ(road.traffic, reference.traffic);
   EXPECT_EQ(road, reference);

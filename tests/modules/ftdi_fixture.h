@@ -56,6 +56,7 @@ class SimBusTest : public ::testing::Test {
  protected:
   void SetUp() override {
     reset_transport_globals();
+    bus_->record_calls(true);  // the tests read the traffic
     scope_ = std::make_unique<platform::d2xx::SimBusScope>(bus_);
   }
   void TearDown() override {

@@ -17,6 +17,7 @@ using Bytes = std::vector<uint8_t>;
 class SimDevice : public ::testing::Test {
  protected:
   void SetUp() override {
+    bus_.record_calls(true);  // the tests read the I2C traffic
     module_ = &bus_.add_module("KMV1");
     dev_ = bus_.device("KMV1");
     ASSERT_EQ(dev_->open(), FT_OK);
@@ -123,6 +124,36 @@ TEST_F(SimDevice, RegisterWriteAndReadAtLineLevel) {
   ASSERT_EQ(dev_->i2c().log().size(), 2u);
   EXPECT_EQ(sim::describe(dev_->i2c().log()[1]), "R49+ 80+ 01- P");
   EXPECT_TRUE(dev_->i2c().violations().empty());
+}
+
+// A bus that nobody asked to record (the program's, from a description)
+// keeps no call log and only the open I2C transaction, however long it runs.
+TEST_F(SimDevice, WithoutRecordingNoLogGrowsAndTheModuleStillWorks) {
+  sim::Bus quiet;
+  quiet.add_module("Q1");
+  EXPECT_FALSE(quiet.device("Q1")->recording_calls());
+  dev_->record_calls(false);
+  EXPECT_TRUE(dev_->calls().empty());
+  for (int i = 0; i < 500; ++i) {
+    idle();
+    start();
+    EXPECT_TRUE(put(0x48));
+    EXPECT_TRUE(put(0x80));
+    EXPECT_TRUE(put(static_cast<uint8_t>(i)));
+    stop();
+  }
+  EXPECT_EQ(module_->register_latch(0), 0x0080 | ((499 & 0xFF) << 8));
+  EXPECT_TRUE(dev_->calls().empty());
+  EXPECT_LE(dev_->i2c().log().size(), 1u);
+  EXPECT_TRUE(dev_->i2c().violations().empty());
+  // Turned on again, it records from then on.
+  dev_->record_calls(true);
+  idle();
+  start();
+  EXPECT_TRUE(put(0x48));
+  stop();
+  EXPECT_FALSE(dev_->calls().empty());
+  EXPECT_EQ(sim::describe(dev_->i2c().log().back()), "W48+ P");
 }
 
 TEST_F(SimDevice, AbsentSlaveDoesNotAcknowledge) {

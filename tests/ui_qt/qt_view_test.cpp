@@ -277,6 +277,108 @@ TEST_F(QtView, KeysAndTypedValues) {
   EXPECT_EQ(kinds(p, ALL_LOAD), (std::vector<int>{EVENT_COMMIT}));
 }
 
+// What is typed into a line edit or a spin box counts for the click that
+// takes the focus from it, before that click's own commit.
+TEST_F(QtView, ATypedTextOrNumberCommitsBeforeTheClickThatLeavesIt) {
+  const int p = load_all();
+  QWidget *window = qt::panel_widget(p);
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  auto commits = [] {
+    std::vector<int> out;
+    for (const Ev &e : headless::events())
+      if (e.event == EVENT_COMMIT) out.push_back(e.control);
+    return out;
+  };
+  auto *name = widget<QLineEdit>(p, ALL_NAME);
+  QTest::mouseClick(name, Qt::LeftButton);
+  ASSERT_TRUE(name->hasFocus());
+  name->clear();
+  QTest::keyClicks(name, "new1");
+  while (GetUserEvent(0, nullptr, nullptr) == EVENT_COMMIT) {
+  }
+  headless::clear_events();
+  QTest::mouseClick(qt::control_widget(p, ALL_LOAD), Qt::LeftButton);
+  EXPECT_EQ(commits(), (std::vector<int>{ALL_NAME, ALL_LOAD}));
+  int ep = 0, ec = 0;
+  ASSERT_EQ(GetUserEvent(0, &ep, &ec), EVENT_COMMIT);
+  EXPECT_EQ(ec, ALL_NAME);
+  ASSERT_EQ(GetUserEvent(0, &ep, &ec), EVENT_COMMIT);
+  EXPECT_EQ(ec, ALL_LOAD);
+  // Leaving it again without typing commits nothing more.
+  QTest::mouseClick(name, Qt::LeftButton);
+  headless::clear_events();
+  QTest::mouseClick(qt::control_widget(p, ALL_LOAD), Qt::LeftButton);
+  EXPECT_EQ(commits(), (std::vector<int>{ALL_LOAD}));
+
+  auto *gain = widget<QDoubleSpinBox>(p, ALL_GAIN);
+  QTest::mouseClick(gain, Qt::LeftButton);
+  ASSERT_TRUE(gain->hasFocus());
+  gain->selectAll();
+  QTest::keyClicks(gain, "7.5");
+  headless::clear_events();
+  QTest::mouseClick(qt::control_widget(p, ALL_LOAD), Qt::LeftButton);
+  EXPECT_EQ(commits(), (std::vector<int>{ALL_GAIN, ALL_LOAD}));
+  float g = 0;
+  GetCtrlVal(p, ALL_GAIN, &g);
+  EXPECT_FLOAT_EQ(g, 7.5f);
+
+  // Keys that reach a box while Qt's focus lies elsewhere (a window that no
+  // window manager activated gets no focus events): the model still commits
+  // the number when its focus leaves the box.
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  ASSERT_FALSE(window->isActiveWindow());
+  auto *count = widget<QSpinBox>(p, ALL_COUNT);
+  QTest::keyClicks(count, "3");
+  const int typed = count->text().toInt();
+  int before = -1;
+  GetCtrlVal(p, ALL_COUNT, &before);
+  EXPECT_NE(before, typed);
+  headless::clear_events();
+  QTest::mouseClick(qt::control_widget(p, ALL_LOAD), Qt::LeftButton);
+  EXPECT_EQ(commits(), (std::vector<int>{ALL_COUNT, ALL_LOAD}));
+  int now = -1;
+  GetCtrlVal(p, ALL_COUNT, &now);
+  EXPECT_EQ(now, typed);
+}
+
+// A dialog's keys: Enter presses the default button (never ticks the box
+// that has the focus), Escape the cancel button.
+TEST_F(QtView, EnterAndEscapeInAPopupPressItsButtons) {
+  const int main = load_all();
+  const int popup = LoadPanel(main, resource().c_str(), PNL_POPUP);
+  SetCtrlAttribute(popup, POPUP_QUIT, ATTR_SHORTCUT_KEY, VAL_ENTER_VKEY);
+  SetCtrlAttribute(popup, POPUP_CANCEL, ATTR_SHORTCUT_KEY, VAL_ESC_VKEY);
+  SetCtrlVal(popup, POPUP_SAVE, 1);
+  ASSERT_EQ(InstallPopup(popup), 0);
+  auto *box = widget<QCheckBox>(popup, POPUP_SAVE);
+  const struct {
+    Qt::Key key;
+    int control;
+  } cases[] = {{Qt::Key_Return, POPUP_QUIT}, {Qt::Key_Enter, POPUP_QUIT}, {Qt::Key_Escape, POPUP_CANCEL}};
+  for (const auto &c : cases) {
+    while (GetUserEvent(0, nullptr, nullptr) == EVENT_COMMIT) {
+    }
+    QTest::keyClick(box, c.key);
+    int ep = 0, ec = 0;
+    ASSERT_EQ(GetUserEvent(0, &ep, &ec), EVENT_COMMIT) << c.key;
+    EXPECT_EQ(ec, c.control) << c.key;
+    int v = -1;
+    GetCtrlVal(popup, POPUP_SAVE, &v);
+    EXPECT_EQ(v, 1) << c.key;
+    EXPECT_TRUE(box->isChecked());
+  }
+  // Escape with the focus on the panel itself.
+  QTest::keyClick(qt::panel_widget(popup), Qt::Key_Escape);
+  int ep = 0, ec = 0;
+  ASSERT_EQ(GetUserEvent(0, &ep, &ec), EVENT_COMMIT);
+  EXPECT_EQ(ec, POPUP_CANCEL);
+  RemovePopup(0);
+}
+
 TEST_F(QtView, ChoicesTabsCloseAndDrops) {
   const int p = load_all();
   widget<QComboBox>(p, ALL_MODE)->activated(0);  // as the combo box reports the operator's choice
