@@ -17,24 +17,9 @@ build=${TRQ_BUILD_DIR:-$here/build/native}
 
 jobs=${TRQ_JOBS:-$(nproc)}
 
-# What building and running the program takes (the configuration also looks
-# for GoogleTest, a package); the 32-bit GoogleTest, clang and the rest that
-# only the tests use are left to scripts/setup.sh.
-if [ "${TRQ_SKIP_SETUP:-0}" != 1 ]; then
-  packages=(build-essential cmake ninja-build pkg-config g++ zlib1g-dev libftdi1-dev libusb-1.0-0-dev
-            nlohmann-json3-dev googletest libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins xvfb xauth)
-  missing=()
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO=sudo
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -q >&2
-    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
-  fi
-fi
+# Only what building and running the program takes: the 32-bit GoogleTest,
+# clang and the rest that only the tests use are left to scripts/test.sh.
+[ "${TRQ_SKIP_SETUP:-0}" = 1 ] || bash "$here/scripts/setup.sh" --program >&2
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
 fi

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every build and test dependency from Debian's packages and builds
 # what no package ships ready (GoogleTest for i386). Safe to run repeatedly.
+#   --program   only what building and running the program takes (scripts/run.sh);
+#               the configuration looks for GoogleTest too, so its packages come along
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +20,12 @@ packages=(
   zip unzip gzip
   qemu-user
 )
+program_only=0
+if [ "${1:-}" = --program ]; then
+  program_only=1
+  packages=(build-essential cmake ninja-build pkg-config g++ zlib1g-dev libftdi1-dev libusb-1.0-0-dev
+            nlohmann-json3-dev googletest libgtest-dev libgmock-dev qt6-base-dev qt6-qpa-plugins xvfb xauth)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -30,6 +38,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+
+if [ "$program_only" = 1 ]; then echo "setup: the program's dependencies ready"; exit 0; fi
 
 # GoogleTest for the 32-bit build, from the sources the googletest package ships.
 gt32="$deps/gtest32"
