@@ -227,6 +227,7 @@ TEST_F(ModuleRoad, AReconnectSendsCoolerCurrentsThenVoltagesThenSwitches) {
   tick();
   ASSERT_EQ(connection_lost[0], 1);
   bus().replug("FTA", -1, true);
+  bus().record_calls(true);
   sim::I2cBus &i2c = bus().module("FTA")->bus();
   i2c.clear_log();
   tick();

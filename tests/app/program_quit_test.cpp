@@ -187,6 +187,7 @@ TEST_F(Roads, TheClearOverloadButtonResetsTheConnectorOfItsColumn) {
     ASSERT_EQ(attr(trq_panel, rst_ctrls[1][2], ATTR_VISIBLE), 1);
     ASSERT_EQ(ovld_alarm[nd_trq], 0x4);
     bus().set_input_pins("FTB", 3, 0x0000);
+    bus().record_calls(true);
     sim::I2cBus &i2c = bus().module("FTB")->bus();
     i2c.clear_log();
     bus().module("FTA")->bus().clear_log();

@@ -6,6 +6,7 @@ namespace roadtest {
 
 void LibftdiRoad::SetUp() {
   simtest::SimFixture::SetUp();
+  bus().record_calls(true);  // the tests read the devices' calls
   api_ = platform::d2xx::load_libftdi_api();
   if (!api_)
     GTEST_SKIP() << "libftdi1 cannot be loaded in this build (the 32-bit build has none): "
