@@ -381,10 +381,7 @@ void keep_output_masks(void) {
   for (int i = 0; i < KMV_SLOTS; ++i) AppAttr.quit_outputs[i] = out_enabled[i];
 }
 
-namespace {
-
-// 0, or the registry's result of the failed write.
-int save_panel_geometry_result() {
+int save_panel_geometry(void) {
   if (trq_panel <= 0) return 0;
   get_panel_attr(&pnldata[0], trq_panel);
   if (!trq_expanded) {
@@ -399,11 +396,13 @@ int save_panel_geometry_result() {
   return SavePanelSettings(QV_APP_TRQ, 1, pnldata);
 }
 
+namespace {
+
 void finish_quit(bool save_setup) {
   if (save_setup) save_usb(auto_set_file, nullptr);
   keep_output_masks();
   const int record = SaveAppSettings(QV_APP_TRQ, sizeof AppAttr, "Current", &AppAttr);
-  const int geometry = save_panel_geometry_result();
+  const int geometry = save_panel_geometry();
   // A full or read-only settings folder: one report for the record and the geometry.
   if (const int r = record < 0 ? record : geometry; r < 0)
     error("SETTINGS_SAVE", platform::registry::hive_file(HKEY_CURRENT_USER).c_str(), GetGeneralErrorString(r));
@@ -425,8 +424,6 @@ void tell_quit_unanswered(int popup, int save) {
 }
 
 }  // namespace
-
-void save_panel_geometry(void) { save_panel_geometry_result(); }
 
 int ExitCallbackUsb(int panel, int control, int event, void *, int, int) {
   if (panel != trq_panel || control != MAIN_QUIT || event != EVENT_COMMIT) {
@@ -452,7 +449,7 @@ int ExitCallbackUsb(int panel, int control, int event, void *, int, int) {
       if (GetUserEvent(1, &p, &c) < 0) {
         // Nobody will answer (an unattended run, a quit signal): quit as the box says.
         GetCtrlVal(popup, QUIT_SAVE_SETUP, &save);
-        if (platform::ui::unattended() || platform::ui::quit_signal() != 0) tell_quit_unanswered(popup, save);
+        tell_quit_unanswered(popup, save);
         done = 1;
         break;
       }

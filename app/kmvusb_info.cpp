@@ -40,10 +40,9 @@ int boxes_ticked(int list) {
   return n;
 }
 
-// Without an operator (unattended, or after a quit signal) the dialog's text
-// and the answer taken go to standard error.
+// The dialog's text and the answer taken, for standard error when nobody is
+// there to answer (unattended, or after a quit signal).
 void tell_unanswered(const char *answer) {
-  if (!platform::ui::unattended() && platform::ui::quit_signal() == 0) return;
   std::string title, text, line;
   GetPanelAttribute(dialog, ATTR_TITLE, &title);
   GetCtrlVal(dialog, INFOU_MODE_TEXT, &text);

@@ -61,7 +61,8 @@ void init_option_panel(int first);
 void set_startup_output_boxes(void);
 void dim_output_controls(int column, int output, int enabled);
 void keep_output_masks(void);
-void save_panel_geometry(void);
+// 0, or the registry's result of the failed write.
+int save_panel_geometry(void);
 // The quit path without asking whether (a quit signal): saves as the quit
 // popup's box says by default and ends the event loop; with the quit popup
 // open, that popup ends as its box says.

@@ -164,7 +164,8 @@ void reset_popups();
 // arrived; true when one did. forget_quit_signal clears it (tests).
 bool take_quit_signal();
 void forget_quit_signal();
-// A popup answered without an operator, on standard error.
+// A popup answered without an operator, on standard error (only when unattended
+// or after a quit signal: else an operator is there to see it).
 void tell_operator_absent(const std::string &kind, const std::string &title, const std::string &message,
                           const std::string &answer);
 

@@ -80,7 +80,7 @@ bool view_asks() { return popup_view != nullptr && quit_signal() == 0; }
 int scripted_or_default(const ShownPopup &p, int fallback, const std::string &label) {
   Answer a;
   if (take(&a)) return a.is_path ? 1 : a.button;
-  if (quit_signal() != 0 || unattended()) detail::tell_operator_absent(p.kind, p.title, p.message, label);
+  detail::tell_operator_absent(p.kind, p.title, p.message, label);
   return fallback;
 }
 
@@ -129,7 +129,7 @@ namespace {
 int scripted_selection(const ShownPopup &p, std::string *path) {
   Answer a;
   if (!take(&a)) {
-    if (quit_signal() != 0 || unattended()) detail::tell_operator_absent(p.kind, p.title, p.directory, "nothing chosen");
+    detail::tell_operator_absent(p.kind, p.title, p.directory, "nothing chosen");
     return 0;
   }
   if (!a.is_path && a.button == 0) return 0;

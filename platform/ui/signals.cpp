@@ -115,6 +115,7 @@ void forget_quit_signal() {
 
 void tell_operator_absent(const std::string &kind, const std::string &title, const std::string &message,
                           const std::string &answer) {
+  if (quit_signal() == 0 && !unattended()) return;  // an operator is there to see it
   std::fprintf(stderr, "[%s] %s: %s -> %s\n", kind.c_str(), title.c_str(), message.c_str(), answer.c_str());
   std::fflush(stderr);
 }

@@ -238,7 +238,8 @@ const std::string &last_error_detail();
 void set_unattended(bool on);
 bool unattended();
 // A dialog of the program's own that takes an answer nobody gave writes it
-// to standard error as the popups do.
+// to standard error as the popups do: unattended, or after a quit signal
+// (else nothing is written).
 void tell_unanswered(const std::string &kind, const std::string &title, const std::string &message,
                      const std::string &answer);
 

@@ -1,12 +1,10 @@
 #include "platform/win/own_folder.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -38,14 +36,6 @@ FolderCheck own_folder(const std::string &path, int needs, std::string *why) {
   // Ours alone to use: closing it again is safe.
   if ((needs & kFolderPrivate) != 0 && chmod(path.c_str(), 0700) == 0) return FolderCheck::ok;
   return say(FolderCheck::open_to_others, why, path + " is open to other users (mode " + mode + ")");
-}
-
-std::string home_dir() {
-  const char *home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return home;
-  if (const passwd *pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] != '\0')
-    return pw->pw_dir;
-  return {};
 }
 
 }  // namespace platform

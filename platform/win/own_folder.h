@@ -24,7 +24,4 @@ enum FolderNeeds {
 // null) gets an operator-readable reason when the result is not ok.
 FolderCheck own_folder(const std::string &path, int needs, std::string *why);
 
-// This user's home: $HOME, else the passwd entry's folder; "" when neither.
-std::string home_dir();
-
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/win/progdir.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <climits>
@@ -7,8 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-
-#include "platform/win/own_folder.h"
 
 namespace platform {
 namespace {
@@ -28,6 +27,14 @@ std::string exe_dir() {
 std::string program_dir() { return override_dir.empty() ? exe_dir() : override_dir; }
 
 void set_program_dir(const std::string &dir) { override_dir = dir; }
+
+std::string home_dir() {
+  const char *home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return home;
+  if (const passwd *pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] != '\0')
+    return pw->pw_dir;
+  return {};
+}
 
 std::string user_data_dir(const std::string &app) {
   std::string base;

@@ -5,6 +5,8 @@
 namespace platform {
 // Directory of the running executable, without a trailing '/'.
 std::string program_dir();
+// This user's home: $HOME, else the passwd entry's folder; "" when neither.
+std::string home_dir();
 // Tests may pretend the program lies elsewhere ("" returns to the real one).
 void set_program_dir(const std::string &dir);
 // The data directory of an application (a lower-case short name such as

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/win/own_folder.h"
+#include "platform/win/progdir.h"
 #include "platform/win/registry_text.h"
 #include "platform/win/temp_files.h"
 
