@@ -153,8 +153,10 @@ int GOR_set_dac_voltage(int dev, int channel, double *volts);
 int GOR_set_relay(int dev, int relay, int on);
 int GOR_get_relays(int dev, unsigned short *bits);
 // source / target 0: the module's EEPROM; 1: the cache (get) or the hardware (set).
+// Cache-only (QVUSB_mode non-zero): the EEPROM is gor_data alone.
 int GOR_get_data(int dev, int source, GORDeviceData *out);
 int GOR_set_data(int dev, int target, const GORDeviceData *data);
+// Cache-only: checked, then 0 with nothing read (*done 0) or written.
 int ARD_ReadUserEEP(int dev, unsigned char *buf, int address, int count, int *done);
 int ARD_WriteUserEEP(int dev, const unsigned char *data, int address, int count);
 // Disables and re-enables the port of exactly this COM number: 0 or -1.

@@ -292,6 +292,14 @@ int GOR_get_data(int dev, int source, GORDeviceData *out) {
     std::copy(std::begin(gor_regdata[slot_of(dev)]), std::end(gor_regdata[slot_of(dev)]), out->words);
     return 0;
   }
+  if (QVUSB_mode != 0) {
+    // Cache-only: the block as last read or written (zeros before that), as
+    // a read from the board would give it.
+    if (dev != ard_dev_no || dev < FTDI_MAX_DEVICES || dev > ARD_LAST_DEVICE) return -1000;
+    *out = gor_data[slot_of(dev)];
+    for (int ch = 0; ch < GOR_DAC_CHANNELS; ++ch) out->words[kDacFirstWord + ch] &= 0x0FFF;
+    return 0;
+  }
   std::array<unsigned char, GOR_DATA_BYTES> block{};
   int done = 0;
   const int r = ARD_ReadUserEEP(dev, block.data(), GOR_DATA_ADDRESS, GOR_DATA_BYTES, &done);
@@ -307,6 +315,11 @@ int GOR_get_data(int dev, int source, GORDeviceData *out) {
 int GOR_set_data(int dev, int target, const GORDeviceData *data) {
   if (!data) return -1006;
   if (target == 0) {
+    if (QVUSB_mode != 0) {
+      const int c = check_laser(dev);
+      if (c == 0) gor_data[slot_of(dev)] = *data;
+      return c;
+    }
     std::array<unsigned char, GOR_DATA_BYTES> block{};
     for (int w = 0; w < GOR_WORDS; ++w) {
       block[2 * w] = static_cast<unsigned char>(data->words[w] & 0xFF);
@@ -332,10 +345,14 @@ int GOR_set_data(int dev, int target, const GORDeviceData *data) {
 
 namespace {
 
-// 'E' or 'D' with address and count, until the board has taken them.
-int start_transfer(int dev, unsigned char letter, int address, int count) {
+int check_transfer(int dev, int address, int count) {
   if (dev != ard_dev_no || dev < FTDI_MAX_DEVICES || dev > ARD_LAST_DEVICE) return -1000;
   if (count < 1 || address < 0 || address + count > kEepromSize) return -1003;
+  return 0;
+}
+
+// 'E' or 'D' with address and count, until the board has taken them.
+int start_transfer(int dev, unsigned char letter, int address, int count) {
   if (!COM_opened[slot_of(dev)] && OpenDevice(dev, 1) != 0) return -1001;
   const int port = port_of(dev);
   int r = send_cmd_to_ARD(port, letter);
@@ -357,7 +374,10 @@ int start_transfer(int dev, unsigned char letter, int address, int count) {
 int ARD_ReadUserEEP(int dev, unsigned char *buf, int address, int count, int *done) {
   if (done) *done = 0;
   if (!buf) return -1003;
-  int r = start_transfer(dev, 'E', address, count);
+  int r = check_transfer(dev, address, count);
+  if (r != 0) return r;
+  if (QVUSB_mode != 0) return 0;  // cache-only: no port is opened, nothing is read
+  r = start_transfer(dev, 'E', address, count);
   if (r != 0) return r;
   const int port = port_of(dev);
   r = send_byte_to_ARD(port, 'S');
@@ -397,7 +417,10 @@ int ARD_ReadUserEEP(int dev, unsigned char *buf, int address, int count, int *do
 
 int ARD_WriteUserEEP(int dev, const unsigned char *data, int address, int count) {
   if (!data) return -1003;
-  int r = start_transfer(dev, 'D', address, count);
+  int r = check_transfer(dev, address, count);
+  if (r != 0) return r;
+  if (QVUSB_mode != 0) return 0;  // cache-only: no port is opened, nothing is written
+  r = start_transfer(dev, 'D', address, count);
   if (r != 0) return r;
   const int port = port_of(dev);
   r = send_bytes(port, data, count);

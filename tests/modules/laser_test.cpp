@@ -2,7 +2,9 @@
 // the simulated board on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "tests/modules/laser_fixture.h"
@@ -141,6 +143,80 @@ TEST_F(LaserOpen, CacheOnlyModeTouchesNothing) {
   EXPECT_EQ(GOR_set_register(9, 1, 1), -1000);  // the refusals still hold
   QV_Arduino_Type[0] = -1;
   EXPECT_EQ(GOR_set_register(8, 1, 1), -1005);
+}
+
+// Cache-only with the port closed: every data kind, the EEPROM's included,
+// comes from and goes to the cache alone. The board hears nothing, the port
+// stays closed and no time passes.
+TEST_F(LaserOpen, CacheOnlyModeKeepsEveryDataKindOffTheClosedPort) {
+  GORDeviceData on_board{};
+  for (int w = 0; w < GOR_WORDS; ++w) on_board.words[w] = static_cast<uint16_t>(0x0200 + w);
+  ASSERT_EQ(GOR_set_data(8, 0, &on_board), 0);  // a sound block the board could give back
+  const auto eeprom_before = laser().eeprom();
+  CloseDevice(8);
+  Set_QVUSB_mode(1, 0);
+  gor_data[0] = GORDeviceData{};  // nothing cached yet
+
+  GORDeviceData mine{};
+  for (int w = 0; w < GOR_WORDS; ++w) mine.words[w] = static_cast<uint16_t>(0xF100 + w);
+  GORDeviceData mine_read = mine;  // as a read of the block gives it: DAC words of 12 bits
+  for (int ch = 0; ch < GOR_DAC_CHANNELS; ++ch) mine_read.words[4 + ch] &= 0x0FFF;
+  const auto same = [](const GORDeviceData &a, const GORDeviceData &b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+  GORDeviceData out{};
+  std::array<unsigned char, 8> buf{};
+  int done = -1;
+  int count = 0;
+
+  struct Case {
+    const char *what;
+    std::function<int()> call;
+    int result;
+    std::function<bool()> holds;  // what the call gave or left in the cache
+  };
+  const std::vector<Case> cases = {
+      {"EEPROM block, nothing cached yet", [&] { return GOR_get_data(8, 0, &out); }, 0,
+       [&] { return same(out, GORDeviceData{}); }},
+      {"EEPROM block set", [&] { return GOR_set_data(8, 0, &mine); }, 0, [&] { return same(gor_data[0], mine); }},
+      {"EEPROM block get", [&] { return GOR_get_data(8, 0, &out); }, 0, [&] { return same(out, mine_read); }},
+      {"register block set", [&] { return GOR_set_data(8, 1, &on_board); }, 0,
+       [&] { return gor_regdata[0][3] == 0x0203 && gor_regdata[0][4] == 0x0204; }},
+      {"register block get", [&] { return GOR_get_data(8, 1, &out); }, 0, [&] { return same(out, on_board); }},
+      {"EEPROM block get after the register block", [&] { return GOR_get_data(8, 0, &out); }, 0,
+       [&] { return same(out, mine_read); }},
+      {"raw EEPROM read", [&] { return ARD_ReadUserEEP(8, buf.data(), GOR_DATA_ADDRESS, 8, &done); }, 0,
+       [&] { return done == 0 && buf == std::array<unsigned char, 8>{}; }},
+      {"raw EEPROM write", [&] { return ARD_WriteUserEEP(8, buf.data(), 0, 8); }, 0, [] { return true; }},
+      {"user area read", [&] {
+         count = 5;
+         return ReadUserEEprom(8, &count, reinterpret_cast<char *>(buf.data()));
+       },
+       0, [&] { return count == 0; }},
+      {"user area write", [] { return WriteUserEEprom(8, 5, "hello"); }, 0, [] { return true; }},
+      {"EEPROM get of another device", [&] { return GOR_get_data(9, 0, &out); }, -1000, [] { return true; }},
+      {"EEPROM set of another device", [&] { return GOR_set_data(9, 0, &mine); }, -1000, [] { return true; }},
+      {"raw read beyond the 512 bytes", [&] { return ARD_ReadUserEEP(8, buf.data(), 508, 8, &done); }, -1003,
+       [] { return true; }},
+      {"EEPROM set of another module type",
+       [&] {
+         QV_Arduino_Type[0] = -1;
+         const int r = GOR_set_data(8, 0, &on_board);
+         QV_Arduino_Type[0] = 3;
+         return r;
+       },
+       -1005, [&] { return same(gor_data[0], mine); }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    laser().clear_received();
+    const double t0 = platform::clock::now();
+    EXPECT_EQ(c.call(), c.result);
+    EXPECT_TRUE(c.holds());
+    EXPECT_TRUE(laser().received().empty());
+    EXPECT_EQ(DeviceOpened(8), 0);
+    EXPECT_EQ(platform::clock::now(), t0);
+  }
+  EXPECT_EQ(laser().eeprom(), eeprom_before);
+  EXPECT_EQ(laser().reg(3), 0);  // the register block stayed in the cache too
 }
 
 // A fault of the board, the call that meets it, and that call's result.

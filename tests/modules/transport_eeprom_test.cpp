@@ -1,6 +1,7 @@
 // The module EEPROM, the device-data block and the two-register module.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
 
 #include "tests/modules/ftdi_fixture.h"
@@ -188,6 +189,39 @@ TEST_F(Eeprom, DeviceDataReportsAFailedRegisterEvenWhenTheDacsSucceed) {
   EXPECT_EQ(tries, 2);
 }
 
+// Cache-only with the device closed: the EEPROM operations, those that open
+// a closed device on request included, touch no device and take no time.
+TEST_F(Eeprom, CacheOnlyEepromOperationsTouchNoDevice) {
+  kmv_regdata[0][2] = 0x0777;
+  CloseDevice(0);
+  Set_TRQ_mode(5, 0);
+  device().clear_calls();
+  const auto eeprom_before = module().eeprom();
+  unsigned char buf[4] = {1, 2, 3, 4};
+  int done = 9;
+  KMVDeviceData d{};
+  d.registers[2] = 0x1234;
+  KMVDeviceData out{};
+  const std::vector<std::pair<const char *, std::function<int()>>> calls = {
+      {"read, opening on request", [&] { return KMV_ReadUserEEP(0, buf, 0, 4, &done, 1); }},
+      {"write", [&] { return KMV_WriteUserEEP(0, buf, 0, 4); }},
+      {"data block from the EEPROM", [&] { return KMV_get_data(0, 1, &out); }},
+      {"data block to the EEPROM", [&] { return KMV_set_data(0, 1, d); }},
+  };
+  for (const auto &[what, call] : calls) {
+    SCOPED_TRACE(what);
+    const double t0 = platform::clock::now();
+    EXPECT_EQ(call(), 0);
+    EXPECT_TRUE(device().calls().empty());
+    EXPECT_EQ(FTDIHandle[0], nullptr);
+    EXPECT_EQ(platform::clock::now(), t0);
+  }
+  EXPECT_EQ(done, 9);
+  EXPECT_EQ(out.registers[2], 0x0777);  // the cache row
+  EXPECT_EQ(kmv_regdata[0][2], 0x0777);
+  EXPECT_EQ(module().eeprom(), eeprom_before);
+}
+
 class TwoRegisterModule : public ftdi_test::SimBusTest {
  protected:
   void SetUp() override {
@@ -239,6 +273,34 @@ TEST_F(TwoRegisterModule, DataBlockAndEepromOpenedOnEveryRead) {
   Set_VAJ_mode(6, 0);
   ASSERT_EQ(VAJ_get_data(0, 1, &v), 0);
   EXPECT_EQ(v, static_cast<int>(0xBEEF0042u));
+}
+
+TEST_F(TwoRegisterModule, CacheOnlyEepromOperationsTouchNoDevice) {
+  vaj_regdata[0][0] = 0x0042;
+  CloseDevice(0);
+  Set_VAJ_mode(6, 0);
+  device_->clear_calls();
+  const auto eeprom_before = module_->eeprom();
+  unsigned char buf[5] = {1, 2, 3, 4, 5};
+  int done = 9;
+  int out = 0;
+  const std::vector<std::pair<const char *, std::function<int()>>> calls = {
+      {"read, which opens a closed device in hardware", [&] { return VAJ_ReadUserEEP(0, buf, 128, 5, &done); }},
+      {"write", [&] { return VAJ_WriteUserEEP(0, buf, 128, 5); }},
+      {"data block from the EEPROM", [&] { return VAJ_get_data(0, 1, &out); }},
+      {"data block to the EEPROM", [&] { return VAJ_set_data(0, 1, 0x11112222); }},
+  };
+  for (const auto &[what, call] : calls) {
+    SCOPED_TRACE(what);
+    const double t0 = platform::clock::now();
+    EXPECT_EQ(call(), 0);
+    EXPECT_TRUE(device_->calls().empty());
+    EXPECT_EQ(FTDIHandle[0], nullptr);
+    EXPECT_EQ(platform::clock::now(), t0);
+  }
+  EXPECT_EQ(done, 9);
+  EXPECT_EQ(out, 0x0042);  // the cache
+  EXPECT_EQ(module_->eeprom(), eeprom_before);
 }
 
 TEST(CheckByte, SumOfTheBlockIs0x55) {
