@@ -57,9 +57,11 @@ std::string read_back_form(std::string_view serial) {
 }
 
 // Blocks applied to another module than the one they were saved from. Each
-// module is named once a load, when its values are in; a block or a module
+// module is named once per load, when its values are in; a block or a module
 // without a serial number tells nothing.
 class OtherModules {
+  static constexpr std::size_t kMostSlots = 8;
+
  public:
   explicit OtherModules(const SetupSlots &slots) : slots_(slots) {}
   // The serial entry of a block that went to slot.
@@ -67,12 +69,13 @@ class OtherModules {
     if (slots_.module_serial == nullptr || slot < 0 || static_cast<std::size_t>(slot) >= saved_.size() ||
         !saved_[slot].empty())
       return;
-    const std::string mine = read_back_form(slots_.module_serial(slot));
+    const std::string_view own = slots_.module_serial(slot);
+    const std::string mine = read_back_form(own);
     std::string theirs = read_back_form(saved);
     if (mine.empty() || theirs.empty() || mine == theirs) return;
     if (theirs.size() > kShownLine) theirs = theirs.substr(0, kShownLine) + "...";
     saved_[slot] = theirs;
-    own_[slot] = mine;
+    own_[slot] = own;
   }
   void report() const {
     for (std::size_t slot = 0; slot < saved_.size(); ++slot)
@@ -82,8 +85,8 @@ class OtherModules {
 
  private:
   const SetupSlots &slots_;
-  std::array<std::string, 8> saved_;
-  std::array<std::string, 8> own_;
+  std::array<std::string, kMostSlots> saved_;
+  std::array<std::string, kMostSlots> own_;
 };
 
 // One entry "#MP<n> [<name>,<letter>,<value>]", taken apart within its line.
