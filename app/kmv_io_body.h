@@ -5,6 +5,7 @@
 // Bodies travel as line lists: NUL-terminated lines ended by an empty line.
 
 #include <cstdint>
+#include <string_view>
 
 #include "support/Parmst.h"
 
@@ -17,7 +18,8 @@ extern const char *const modparm_strings[SETUP_PARAMETER_COUNT];
 int store_usbsetup(char *dst);
 // Applies a body to the modules (mode 2; any other mode does nothing). Lines
 // are upper-cased in place. Each bad line is reported once through error()
-// and skipped; the sound lines are applied.
+// and skipped; the sound lines are applied. A module that took a block saved
+// from another module (by the block's serial entry) is reported once.
 void load_usbsetup(char *body, int mode);
 // Number of distinct module blocks of a body, at most 2.
 int count_setup_modules(char *body);
@@ -33,6 +35,10 @@ struct SetupSlots {
   int (*apply)(short slot, int par_id, ParameterValue value);
   const ParameterDescriptor *rows;  // the sets' rows, for a slot without a set
   int row_count;
+  // The serial number of the slot's module, against which a block's serial
+  // entry (parameter 0) tells values saved from another module; empty, or a
+  // null function: not told.
+  std::string_view (*module_serial)(short slot);
 };
 int store_body(char *dst, const SetupSlots &slots);
 void load_body(char *body, int mode, const SetupSlots &slots);

@@ -1,3 +1,4 @@
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -7,6 +8,7 @@
 #include "app/kmv_io_values.h"
 #include "app/kmv_syst.h"
 #include "support/Qv_err.h"
+#include "support/Qv_file.h"
 
 namespace {
 
@@ -43,6 +45,48 @@ class BadLines {
  private:
   int shown_ = 0;
   int unshown_ = 0;
+};
+
+// A serial number as a save and a load make it: the line form of the
+// container, in capitals; two of them are the same module when equal.
+std::string read_back_form(std::string_view serial) {
+  std::string s(serial.substr(0, SETUP_TEXT_MAX));
+  s.resize(qv_strcompress(s.data()));
+  for (char &c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Blocks applied to another module than the one they were saved from. Each
+// module is named once per load, when its values are in; a block or a module
+// without a serial number tells nothing.
+class OtherModules {
+  static constexpr std::size_t kMostSlots = 8;
+
+ public:
+  explicit OtherModules(const SetupSlots &slots) : slots_(slots) {}
+  // The serial entry of a block that went to slot.
+  void saw(short slot, std::string_view saved) {
+    if (slots_.module_serial == nullptr || slot < 0 || static_cast<std::size_t>(slot) >= saved_.size() ||
+        !saved_[slot].empty())
+      return;
+    const std::string_view own = slots_.module_serial(slot);
+    const std::string mine = read_back_form(own);
+    std::string theirs = read_back_form(saved);
+    if (mine.empty() || theirs.empty() || mine == theirs) return;
+    if (theirs.size() > kShownLine) theirs = theirs.substr(0, kShownLine) + "...";
+    saved_[slot] = theirs;
+    own_[slot] = own;
+  }
+  void report() const {
+    for (std::size_t slot = 0; slot < saved_.size(); ++slot)
+      if (!saved_[slot].empty())
+        error("SETUP_OTHER_MODULE", saved_[slot].c_str(), static_cast<int>(slot) + 1, own_[slot].c_str());
+  }
+
+ private:
+  const SetupSlots &slots_;
+  std::array<std::string, kMostSlots> saved_;
+  std::array<std::string, kMostSlots> own_;
 };
 
 // One entry "#MP<n> [<name>,<letter>,<value>]", taken apart within its line.
@@ -103,6 +147,7 @@ void load_body(char *body, int mode, const SetupSlots &slots) {
 
   int first_number = 0;
   BadLines bad;
+  OtherModules others(slots);
   for (; *line != '\0'; line += std::strlen(line) + 1) {
     if (kEnd == line) break;
     for (char *c = line; *c != '\0'; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
@@ -139,6 +184,8 @@ void load_body(char *body, int mode, const SetupSlots &slots) {
     // Entries for a slot that holds no active module are skipped silently.
     if (slot < 0 || slot >= slots.count || slots.program_active[slot] != 1 || slots.sets[slot] == nullptr) continue;
     slots.apply(slot, j, v);
+    if (j == 0) others.saw(slot, value);  // parameter 0 is the serial entry
   }
   bad.summary();
+  others.report();
 }

@@ -185,6 +185,69 @@ TEST_F(SetupBody, ALoneModuleTakesOnlyTheFirstBlock) {
   }
 }
 
+// A module on the bus that takes a block saved from another module hears so
+// once a load, with both serial numbers; the values are applied all the same.
+TEST_F(SetupBody, ABlockSavedFromAnotherModuleIsReportedOnceAndApplied) {
+  ASSERT_GE(start_hardware(), 0);
+  ASSERT_EQ(hardware, 1);
+  ASSERT_STREQ(usbmod_info[0].serial_no, "KM0010");
+  ASSERT_STREQ(usbmod_info[1].serial_no, "KM0020");
+  const std::string a = "M1 (S/N KM0010)", b = "M2 (S/N KM0020)";
+  const struct {
+    const char *what;
+    std::vector<std::string> first, second;  // the serial entries of the two blocks
+    std::vector<std::string> reports;        // "<saved with> -> <module>"
+    const char *bad_line;                    // the report of a bad serial entry
+  } cases[] = {
+      {"each block from its own module", {"[MP_SNU,S,KM0010]"}, {"[MP_SNU,S,KM0020]"}, {}, nullptr},
+      {"in small letters and blanks", {"[mp_snu,s, km0010 ]"}, {"[MP_SNU,X,KM0020]"}, {}, nullptr},
+      {"no serial entries (an old file)", {}, {}, {}, nullptr},
+      {"empty serial entries", {"[MP_SNU,S,]"}, {"[MP_SNU,S,]"}, {}, nullptr},
+      {"a serial entry of the wrong type", {"[MP_SNU,B,7]"}, {}, {}, "WRONG_TYPE"},
+      {"the second block from another module", {"[MP_SNU,S,KM0010]"}, {"[MP_SNU,S,KM0099]"}, {"KM0099 -> " + b},
+       nullptr},
+      {"the blocks swapped", {"[MP_SNU,S,KM0020]"}, {"[MP_SNU,S,KM0010]"}, {"KM0020 -> " + a, "KM0010 -> " + b},
+       nullptr},
+      {"twice in one block", {"[MP_SNU,S,KM0077]", "[MP_SNU,S,KM0078]"}, {}, {"KM0077 -> " + a}, nullptr},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    set_float(0, 4, 0.0f);
+    set_int(1, 29, 0);
+    std::vector<std::string> body{"SYS_PARA_BEGIN:"};
+    for (const std::string &e : c.first) body.push_back("#MP1 " + e);
+    body.push_back("#MP1 [MP_C1U_GAIN_HV,F,11]");
+    for (const std::string &e : c.second) body.push_back("#MP2 " + e);
+    body.push_back("#MP2 [MP_C5U_DIGOUT,I,7]");
+    body.push_back("SYS_PARA_END:");
+    const std::string log = load(body);
+    EXPECT_EQ(reports(log), static_cast<int>(c.reports.size()) + (c.bad_line != nullptr ? 1 : 0)) << log;
+    if (c.bad_line != nullptr) {
+      EXPECT_THAT(log, HasSubstr(c.bad_line));
+    }
+    for (const std::string &r : c.reports) {
+      const std::string saved = r.substr(0, r.find(" -> ")), module = r.substr(r.find(" -> ") + 4);
+      EXPECT_THAT(log, HasSubstr("SETUP_OTHER_MODULE Setup values saved from module S/N " + saved +
+                                 " were applied to " + module));
+    }
+    EXPECT_EQ(read_float_parameter(0, 4), 11.0f);
+    EXPECT_EQ(read_int_parameter(1, 29), 7);
+    // A module keeps its own serial number.
+    EXPECT_STREQ(read_parameter(modusb[0], 0).data, "KM0010");
+    EXPECT_STREQ(read_parameter(modusb[1], 0).data, "KM0020");
+  }
+}
+
+// An emulated module takes the serial number of the block it is given: no
+// module of its own to tell, nothing to report.
+TEST_F(SetupBody, AnEmulatedModuleTakesTheBlocksSerialNumberSilently) {
+  ASSERT_GE(start_emulation(1), 0);
+  ASSERT_EQ(hardware, 0);
+  EXPECT_EQ(load({"SYS_PARA_BEGIN:", "#MP1 [MP_SNU,S,KM0010]", "#MP1 [MP_C1U_GAIN_HV,F,11]", "SYS_PARA_END:"}), "");
+  EXPECT_STREQ(read_parameter(modusb[0], 0).data, "KM0010");
+  EXPECT_EQ(read_float_parameter(0, 4), 11.0f);
+}
+
 TEST_F(SetupBody, CountsTheModuleBlocks) {
   const struct {
     std::vector<std::string> body;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -62,6 +63,50 @@ TEST_F(ProgramSetupFiles, FromTwoModulesToOneTheFirstBlockComesBack) {
   EXPECT_THAT(saved, HasSubstr("#MP1 [MP_C5U_DIGOUT,I,3]"));
   EXPECT_THAT(saved, Not(HasSubstr("#MP2")));
   EXPECT_EQ(run_log(), "");
+}
+
+// Two modules on the bus, quit, then only the second one: it becomes M1 and
+// takes the first block, saved from the other module, and the operator hears
+// so once, with both serial numbers. Its own file at the next start says nothing.
+TEST_F(ProgramSetupFiles, TheSecondModuleAloneTakesTheFirstBlockAndHearsWhose) {
+  two_on_the_bus();
+  later([] {
+    ASSERT_EQ(no_of_active_kmv, 2);
+    set_usbmodule_parameter(st_trq, 4, float_value(11.5f));  // gain HV, connector 1
+    set_usbmodule_parameter(st_trq, 29, int_value(3));       // digital outputs
+    set_usbmodule_parameter(nd_trq, 4, float_value(77.0f));
+    set_usbmodule_parameter(nd_trq, 29, int_value(200));
+  });
+  quit_saving();
+  ASSERT_EQ(run({"-info", "-silent"}), 0);
+  ASSERT_THAT(auto_file(), HasSubstr("#MP1 [MP_SNU,S,KM0010]"));
+  ASSERT_THAT(auto_file(), HasSubstr("#MP2 [MP_SNU,S,KM0020]"));
+  ASSERT_EQ(run_log(), "");
+
+  simtest::reset_all();
+  bus().unplug("FTA");
+  later([] {
+    ASSERT_EQ(no_of_active_kmv, 1);
+    EXPECT_EQ(st_trq, 0);
+    EXPECT_STREQ(usbmod_info[st_trq].serial_no, "KM0020");
+    EXPECT_EQ(read_float_parameter(st_trq, 4), 11.5f);
+    EXPECT_EQ(read_int_parameter(st_trq, 29), 3);
+  });
+  quit_saving();
+  ASSERT_EQ(run({"-info", "-silent"}), 0);
+  const std::string log = run_log();
+  EXPECT_THAT(log, HasSubstr("SETUP_OTHER_MODULE Setup values saved from module S/N KM0010 were applied to M1 "
+                             "(S/N KM0020)"));
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+  const std::string saved = auto_file();
+  EXPECT_THAT(saved, HasSubstr("#MP1 [MP_SNU,S,KM0020]"));
+  EXPECT_THAT(saved, HasSubstr("#MP1 [MP_C1U_GAIN_HV,F,11.5]"));
+  EXPECT_THAT(saved, Not(HasSubstr("#MP2")));
+
+  simtest::reset_all();
+  later([] { quit_on_request(); });
+  ASSERT_EQ(run({"-info", "-silent"}), 0);
+  EXPECT_EQ(run_log(), log);
 }
 
 TEST_F(ProgramSetupFiles, AStartFileThatIsNotThereIsReportedAsMissing) {
