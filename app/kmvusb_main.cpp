@@ -233,7 +233,7 @@ int start_up(int argc, char *argv[]) {
     MessagePopup("Registration Error", text);
   }
   if (pdata_dir[0] == '\0') {
-    const std::string own = platform::user_data_dir("trq");
+    const std::string own = platform::user_data_dir("trq", work);
     platform::copy_bounded(pdata_dir, sizeof pdata_dir, own.empty() ? data_dir : (own + "/").c_str());
   }
   const size_t n = std::strlen(pdata_dir);

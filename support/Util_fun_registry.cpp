@@ -151,7 +151,7 @@ int register_qv_app(QVAppNumber app, const char *program_path, int force, char *
       } else {
         std::string short_name = qv::app_short_name(app);
         StringLowerCase(short_name.data());
-        fallback = platform::user_data_dir(short_name);
+        fallback = platform::user_data_dir(short_name, prog_dir);
         fallback = fallback.empty() ? prog_dir : fallback + "/";
       }
       if (const int r = RegWriteString(HKEY_CURRENT_USER, key.c_str(), "DataDir", fallback.c_str()); r != 0) return r;

@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 namespace platform {
 namespace {
-std::string override_dir;
+// Set by the tests: a folder to pretend, or "" for one that cannot be found.
+std::optional<std::string> override_dir;
 
 std::string exe_dir() {
   char buf[PATH_MAX];
@@ -22,21 +24,49 @@ std::string exe_dir() {
   if (slash == std::string::npos) return {};
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
+
+// Why the data folder is not used and where the data goes instead: said once.
+void tell_fallback(const std::string &why, const std::string &fallback) {
+  static bool told = false;
+  if (told) return;
+  told = true;
+  if (fallback.empty())
+    std::fprintf(stderr, "%s, and the program's own folder cannot be found: data files cannot be kept.\n",
+                 why.c_str());
+  else
+    std::fprintf(stderr, "%s: data files go to %s%s\n", why.c_str(), fallback.c_str(),
+                 fallback.back() == '/' ? "" : "/");
+}
+
+// The user's home has no folder: why, in a few words.
+std::string no_home() {
+  const char *home = std::getenv("HOME");
+  const std::string env = home == nullptr || home[0] == '\0' ? std::string("HOME is unset")
+                                                              : "HOME (" + std::string(home) + ") is not a full path";
+  return "No home folder (" + env + " and user " + std::to_string(getuid()) + " has no passwd entry)";
+}
 }  // namespace
 
-std::string program_dir() { return override_dir.empty() ? exe_dir() : override_dir; }
+std::string program_dir() { return override_dir ? *override_dir : exe_dir(); }
 
-void set_program_dir(const std::string &dir) { override_dir = dir; }
+void set_program_dir(const std::string &dir) {
+  if (dir.empty()) override_dir.reset();
+  else override_dir = dir;
+}
+
+void set_program_dir_unknown() { override_dir = std::string(); }
 
 std::string home_dir() {
+  // A relative one would lie below whatever folder is current, and the
+  // program works from its own.
   const char *home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return home;
-  if (const passwd *pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] != '\0')
+  if (home != nullptr && home[0] == '/') return home;
+  if (const passwd *pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] == '/')
     return pw->pw_dir;
   return {};
 }
 
-std::string user_data_dir(const std::string &app) {
+std::string user_data_dir(const std::string &app, const std::string &fallback) {
   std::string base;
   const char *x = std::getenv("XDG_DATA_HOME");
   if (x != nullptr && x[0] == '/') {
@@ -44,20 +74,25 @@ std::string user_data_dir(const std::string &app) {
   } else if (const std::string home = home_dir(); !home.empty()) {
     base = home + "/.local/share";
   } else {
-    // Callers fall back to the program's directory: say so, once.
-    static bool told = false;
-    if (!told)
-      std::fprintf(stderr,
-                   "No home folder (HOME is unset and user %u has no passwd entry): data files go to %s/\n",
-                   static_cast<unsigned>(getuid()), program_dir().c_str());
-    told = true;
+    tell_fallback(no_home(), fallback);
     return {};
   }
-  std::string dir = base + "/qv/" + app;
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  return std::filesystem::is_directory(dir, ec) ? dir : std::string();
+  const std::string dir = base + "/qv/" + app;
+  std::error_code made, ec;
+  std::filesystem::create_directories(dir, made);
+  if (!std::filesystem::is_directory(dir, ec)) {
+    tell_fallback("Data folder " + dir + " cannot be made" + (made ? " (" + made.message() + ")" : std::string()),
+                  fallback);
+    return {};
+  }
+  if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+    tell_fallback("Data folder " + dir + " cannot be written", fallback);
+    return {};
+  }
+  return dir;
 }
+
+std::string user_data_dir(const std::string &app) { return user_data_dir(app, program_dir()); }
 }  // namespace platform
 
 namespace {

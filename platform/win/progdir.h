@@ -3,18 +3,25 @@
 #include <string>
 
 namespace platform {
-// Directory of the running executable, without a trailing '/'.
+// Directory of the running executable, without a trailing '/'; "" when it
+// cannot be found (an emulator may be unable to resolve it for a user who
+// cannot pass through the folders above it).
 std::string program_dir();
 // This user's home: $HOME, else the passwd entry's folder; "" when neither.
+// A relative HOME is taken as unset.
 std::string home_dir();
-// Tests may pretend the program lies elsewhere ("" returns to the real one).
+// Tests may pretend the program lies elsewhere ("" returns to the real one),
+// or that its folder cannot be found.
 void set_program_dir(const std::string &dir);
+void set_program_dir_unknown();
 // The data directory of an application (a lower-case short name such as
-// "trq"): $XDG_DATA_HOME/qv/<app> (default ~/.local/share/qv/<app>, the home
-// taken from the passwd entry when HOME is unset), created when missing;
-// without a trailing '/'. Empty when it cannot be created, or when there is
-// no home at all (which is said on standard error, naming the program's
-// directory, where the callers then keep the data).
+// "trq"): $XDG_DATA_HOME/qv/<app> (default ~/.local/share/qv/<app>), created
+// when missing; without a trailing '/'. Empty when there is no home at all,
+// or when the folder cannot be made or written; then the caller keeps the
+// data in fallback, and that is said once on standard error, naming
+// fallback ("" for none: the data cannot be kept).
+std::string user_data_dir(const std::string &app, const std::string &fallback);
+// The same with the program's directory as the fallback.
 std::string user_data_dir(const std::string &app);
 }  // namespace platform
 

@@ -624,42 +624,137 @@ TEST(FullPathFromProject, NamesLieInTheProgramDirectory) {
   platform::set_program_dir("");
 }
 
-// Without HOME the home comes from the passwd entry, so the default holds.
-TEST(UserDataDir, WithoutHomeLiesInThePasswdEntrysHome) {
-  const passwd *pw = getpwuid(getuid());
-  if (pw == nullptr || pw->pw_dir == nullptr || access(pw->pw_dir, W_OK) != 0)
-    GTEST_SKIP() << "this user has no passwd entry with a home it can write";
-  const std::string app = "trq-test-" + std::to_string(getpid());
-  const std::string expected = std::string(pw->pw_dir) + "/.local/share/qv/" + app;
-  const char *old_data = getenv("XDG_DATA_HOME");
-  const std::string saved_data = old_data ? old_data : "";
-  const char *old_home = getenv("HOME");
-  const std::string saved_home = old_home ? old_home : "";
-  unsetenv("XDG_DATA_HOME");
-  unsetenv("HOME");
-  EXPECT_EQ(platform::user_data_dir(app), expected);
-  rmdir(expected.c_str());
-  if (old_data) setenv("XDG_DATA_HOME", saved_data.c_str(), 1);
-  if (old_home) setenv("HOME", saved_home.c_str(), 1);
+// Sets an environment variable (nullptr: unsets it) for the object's lifetime.
+class EnvFor {
+ public:
+  EnvFor(const char *name, const char *value) : name_(name) {
+    const char *old = getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value != nullptr) setenv(name, value, 1);
+    else unsetenv(name);
+  }
+  ~EnvFor() {
+    if (had_) setenv(name_.c_str(), old_.c_str(), 1);
+    else unsetenv(name_.c_str());
+  }
+  EnvFor(const EnvFor &) = delete;
+  EnvFor &operator=(const EnvFor &) = delete;
+
+ private:
+  std::string name_, old_;
+  bool had_ = false;
+};
+
+// Everything a descriptor gives until its end.
+std::string read_all(int fd) {
+  std::string text;
+  char buf[512];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  return text;
 }
 
-// With no home at all the callers keep data in the program's directory: that
-// is said, naming it.
+// Without HOME, or with one that is not a full path (it would lie below
+// whatever folder is current), the home comes from the passwd entry. What the
+// test makes in that real home is removed again, so the home stays as found.
+TEST(UserDataDir, WithoutHomeLiesInThePasswdEntrysHome) {
+  const passwd *pw = getpwuid(getuid());
+  if (pw == nullptr || pw->pw_dir == nullptr || pw->pw_dir[0] != '/' || access(pw->pw_dir, W_OK) != 0)
+    GTEST_SKIP() << "this user has no passwd entry with a home it can write";
+  const std::string home = pw->pw_dir;
+  const std::string app = "trq-test-" + std::to_string(getpid());
+  const std::string expected = home + "/.local/share/qv/" + app;
+  // What the call may make, outermost first, and which of it was there before.
+  const std::vector<std::string> chain = {home + "/.local", home + "/.local/share", home + "/.local/share/qv", expected};
+  std::vector<bool> was;
+  for (const std::string &d : chain) {
+    struct stat st{};
+    was.push_back(lstat(d.c_str(), &st) == 0);
+  }
+  ASSERT_FALSE(was.back()) << expected << " is there already";
+
+  testsupport::TempDir cwd;
+  char old_cwd[4096] = "";
+  ASSERT_NE(getcwd(old_cwd, sizeof old_cwd), nullptr);
+  ASSERT_EQ(chdir(cwd.path().c_str()), 0);
+  {
+    EnvFor data("XDG_DATA_HOME", nullptr), config("XDG_CONFIG_HOME", nullptr), reg("QV_REGISTRY_DIR", nullptr);
+    for (const char *value : {static_cast<const char *>(nullptr), "", "x", "./x"}) {
+      const std::string what = value == nullptr ? "HOME unset" : "HOME=" + std::string(value);
+      EnvFor h("HOME", value);
+      EXPECT_EQ(platform::home_dir(), home) << what;
+      EXPECT_EQ(platform::user_data_dir(app), expected) << what;
+      EXPECT_TRUE(std::filesystem::is_directory(expected)) << what;
+      EXPECT_EQ(platform::registry::hive_file(HKEY_CURRENT_USER), home + "/.config/qv/user.reg") << what;
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(cwd.path())) << "made below the current folder";
+  EXPECT_EQ(chdir(old_cwd), 0);
+  for (size_t i = chain.size(); i-- > 0;)
+    if (!was[i]) rmdir(chain[i].c_str());
+  for (size_t i = 0; i < chain.size(); ++i) {
+    struct stat st{};
+    EXPECT_EQ(lstat(chain[i].c_str(), &st) == 0, was[i]) << chain[i] << " not left as found";
+  }
+}
+
+// With no home at all the callers keep the data in the program's directory:
+// that is said once, naming it; where the program cannot find its own
+// folder, that the data cannot be kept, naming no folder. A relative HOME
+// counts as none. The user has no passwd entry and may be unable to reach the
+// program's real folder (an emulator resolves it with that user's rights), so
+// what it sees there is asked of it.
 TEST(UserDataDir, WithNoHomeAtAllSaysWhereDataGoes) {
   if (geteuid() != 0) GTEST_SKIP() << "only root can run as a user without a passwd entry";
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  const int r = as_user_without_home(unknown_uids(), [&] {
-    dup2(out[1], 2);
-    return platform::user_data_dir("trq").empty() ? 0 : 1;
-  });
-  close(out[1]);
-  char buf[512] = "";
-  const ssize_t n = read(out[0], buf, sizeof buf - 1);
-  close(out[0]);
-  EXPECT_EQ(r, 0);
-  const std::string said(buf, n > 0 ? static_cast<size_t>(n) : 0);
-  EXPECT_NE(said.find("data files go to " + platform::program_dir() + "/"), std::string::npos) << said;
+  const uid_t uid = unknown_uids();
+  const std::string no_home = "No home folder (HOME is unset and user " + std::to_string(uid) + " has no passwd entry)";
+  enum class Dir { given, unknown, real };
+  struct Case {
+    const char *what;
+    const char *home;
+    Dir dir;
+    std::string says;  // for the real folder: with %s for what the user sees
+  };
+  const Case cases[] = {
+      {"program folder known", nullptr, Dir::given, no_home + ": data files go to /opt/trq/\n"},
+      {"relative HOME", "x", Dir::given,
+       "No home folder (HOME (x) is not a full path and user " + std::to_string(uid) +
+           " has no passwd entry): data files go to /opt/trq/\n"},
+      {"program folder not found", nullptr, Dir::unknown,
+       no_home + ", and the program's own folder cannot be found: data files cannot be kept.\n"},
+      {"the program's real folder", nullptr, Dir::real, ""},
+  };
+  for (const Case &c : cases) {
+    testsupport::TempDir cwd;  // a relative HOME must make nothing here
+    ASSERT_EQ(chmod(cwd.path().c_str(), 0777), 0);
+    int err[2], seen[2];
+    ASSERT_EQ(pipe(err), 0);
+    ASSERT_EQ(pipe(seen), 0);
+    const int r = as_user_without_home(uid, [&] {
+      if (chdir(cwd.path().c_str()) != 0) return 10;
+      if (c.home != nullptr) setenv("HOME", c.home, 1);
+      if (c.dir == Dir::given) platform::set_program_dir("/opt/trq");
+      if (c.dir == Dir::unknown) platform::set_program_dir_unknown();
+      const std::string dir = platform::program_dir();
+      if (write(seen[1], dir.data(), dir.size()) != static_cast<ssize_t>(dir.size())) return 11;
+      dup2(err[1], 2);
+      const bool none = platform::user_data_dir("trq").empty();
+      return none && platform::user_data_dir("trq").empty() ? 0 : 1;
+    });
+    close(err[1]);
+    close(seen[1]);
+    const std::string said = read_all(err[0]);
+    const std::string dir = read_all(seen[0]);
+    close(err[0]);
+    close(seen[0]);
+    EXPECT_EQ(r, 0) << c.what;
+    if (c.dir == Dir::real) {
+      EXPECT_EQ(said, dir.empty() ? cases[2].says : no_home + ": data files go to " + dir + "/\n") << c.what;
+    } else {
+      EXPECT_EQ(said, c.says) << c.what;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(cwd.path())) << c.what;
+  }
 }
 
 TEST(UserDataDir, IsMadeUnderTheXdgDataHome) {
