@@ -496,15 +496,19 @@ int close_panel(int p) {
   const model::Panel *pp = panel(p);
   if (pp == nullptr) return UIE_PANEL_INVALID;
   if (!model::accepts_input(p)) return UIE_NOT_OPERABLE;
-  // The close box leaves the focused field as a press on its control would.
+  // The close box commits its control, shown or not, but not when dimmed:
+  // then it does nothing, and what was typed stays.
+  const Control *close = pp->close_ctrl ? pp->control(pp->close_ctrl) : nullptr;
+  if (close != nullptr && close->dimmed) return 0;
+  // It leaves the focused field as a press on that control would.
   if (detail::leave_field(p, pp->close_ctrl, true)) {
     pp = panel(p);
     if (pp == nullptr || !model::accepts_input(p)) return 0;
+    close = pp->close_ctrl ? pp->control(pp->close_ctrl) : nullptr;
+    if (close != nullptr && close->dimmed) return 0;
   }
-  const Control *close = pp->close_ctrl ? pp->control(pp->close_ctrl) : nullptr;
   if (close != nullptr) {
-    // The close box commits that control, shown or not, but not when dimmed.
-    if (!close->dimmed) detail::deliver_ctrl(p, close->id, EVENT_COMMIT, 0, 0);
+    detail::deliver_ctrl(p, close->id, EVENT_COMMIT, 0, 0);
     return 0;
   }
   detail::deliver_panel(p, EVENT_CLOSE, 0, 0);

@@ -160,7 +160,8 @@ TEST_F(UiTyped, APressBesideTheControlsCommitsATypedNumber) {
 
 // A popup's close control is its cancel: a press on it, or on the close box,
 // drops what was typed in the popup, as Escape does; any other press in the
-// popup, and the same control of a panel that is no popup, commits it.
+// popup, and the same control of a panel that is no popup, commits it
+// (here: counts it for the next move of the focus).
 TEST_F(UiTyped, APopupsCloseControlDropsWhatWasTyped) {
   const int p = load_all();  // its close control: Close
   const struct {
@@ -174,6 +175,12 @@ TEST_F(UiTyped, APopupsCloseControlDropsWhatWasTyped) {
       {"a click on another button of the popup", true, [p] { headless::click(p, ALL_LOAD); }, true},
       {"a press beside the popup's controls", true, [p] { headless::click(p, 0); }, true},
       {"a click on the close control of a window", false, [p] { headless::click(p, ALL_CLOSE); }, true},
+      // A close box that does nothing leaves the text to the next move of the focus.
+      {"the popup's close box, its close control dimmed", true, [p] {
+         SetCtrlAttribute(p, ALL_CLOSE, ATTR_DIMMED, 1);
+         headless::close_panel(p);
+         SetCtrlAttribute(p, ALL_CLOSE, ATTR_DIMMED, 0);
+       }, true},
   };
   for (const auto &c : cases) {
     SetCtrlVal(p, ALL_GAIN, 1.0f);

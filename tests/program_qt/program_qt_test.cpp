@@ -181,6 +181,7 @@ TEST_F(ProgramQt, AGainTypedCountsForAClickOnThePageBackground) {
     QTest::keyClick(box, Qt::Key_Return);
     EXPECT_EQ(read_float_parameter(st_trq, 4), 12.0f);
     type("10");
+    picture(trq_panel, "typed-gain-before-background-click");
     QWidget *page = qt::panel_content(trq_ctrl_panel);
     const QPoint empty = beside_the_controls(page);
     ASSERT_GE(empty.x(), 0);
