@@ -25,7 +25,9 @@ def button(id, top, left, label, width=100, **kw):
 
 
 # Shortcut keys: Enter presses a dialog's default button (a button or field
-# with the focus keeps its own Enter), Escape its cancel button.
+# with the focus keeps its own Enter), Escape its cancel button. A dialog's
+# close_control is that cancel button: a click on it or on the close box
+# drops a name typed and not yet committed, as Escape does.
 ENTER, ESCAPE = "0x0500", "0x0400"
 
 

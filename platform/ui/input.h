@@ -6,7 +6,10 @@
 //
 // Orders of events:
 //   press:       what was typed into the focused field and not committed
-//                commits first (see edit_text); EVENT_LEFT_CLICK; focus
+//                commits first (see edit_text), for a press on the panel
+//                beside its controls and on another panel too; a press on a
+//                popup's close control (its cancel) drops it instead, as
+//                Escape there does; EVENT_LEFT_CLICK; focus
 //                change (EVENT_LOST_FOCUS to the old control, after the commit
 //                of what was typed there, to the old and new panel when the panel changes,
 //                EVENT_GOT_FOCUS to the new control); toggles and check boxes
@@ -50,7 +53,10 @@ int edit_text(int panel, int control, const std::string &text);
 int commit(int panel, int control);  // Enter in a control: EVENT_COMMIT
 int select_index(int panel, int control, int index);  // ring, list box, path history
 int select_tab(int panel, int tab_control, int index);
-int close_panel(int panel);  // the close box
+// The close box: what was typed counts first (a popup's close box drops it,
+// as its close control does); then the close control commits, else the panel
+// gets EVENT_CLOSE.
+int close_panel(int panel);
 int drop_files(int panel, const std::vector<std::string> &paths);
 int pick_menu_item(int menubar, int item);  // from a menu bar shown in a panel
 // The window moved or resized by the operator (contents scale when the panel says so).

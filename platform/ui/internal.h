@@ -117,6 +117,10 @@ bool move_focus(int panel, int control);
 // Commits what the operator typed into the control and did not commit yet
 // (numbers: EVENT_VAL_CHANGED first). False when nothing was typed.
 bool commit_typed(int panel, int control);
+// A press on control (0: the panel itself; close_box: the panel's close box)
+// leaves the focused field: commits what was typed there, or drops it when
+// the press closes a popup without its action. True when a commit ran.
+bool leave_field(int panel, int control, bool close_box);
 // A key for the panel's focused control (0 none): the callback may swallow it,
 // then a shortcut or the control's own key action follows. 1 when swallowed.
 int deliver_key(int panel, int control, int key, bool control_action = true);

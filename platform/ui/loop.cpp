@@ -141,6 +141,27 @@ bool commit_typed(int p, int c) {
   return true;
 }
 
+// What was typed into the focused field, for a press that leaves it: it
+// counts before the press acts, as any move of the focus; a press that
+// closes a popup without its action (its close box, or its close control,
+// the cancel of a dialog) drops it instead, as Escape on that control does.
+// True when a commit ran: its callbacks may have changed everything.
+bool leave_field(int p, int c, bool close_box) {
+  const int fp = state().active_panel;
+  model::Panel *fpp = panel(fp);
+  if (fpp == nullptr || fpp->active_ctrl == 0 || (fp == p && fpp->active_ctrl == c)) return false;
+  const model::Panel *pp = panel(p);
+  const bool cancels = pp != nullptr && model::is_popup(p) && (close_box || (c != 0 && c == pp->close_ctrl));
+  if (!cancels) return commit_typed(fp, fpp->active_ctrl);
+  if (fp != p) return false;
+  Control *cc = fpp->control(fpp->active_ctrl);
+  if (cc != nullptr && cc->edited) {
+    cc->edited = false;
+    if (cc->kind == Kind::numeric) notify_control(fp, cc->id);  // the field shows the value again
+  }
+  return false;
+}
+
 bool move_focus(int p, int c) {
   State &s = state();
   model::Panel *pp = panel(p);
@@ -301,15 +322,15 @@ int press(int p, int c, int x, int y) {
     const model::Panel *pp = panel(p);
     if (pp == nullptr) return UIE_PANEL_INVALID;
     if (!model::accepts_input(p)) return UIE_NOT_OPERABLE;
+    // The focused field is left, here as in another panel.
+    if (detail::leave_field(p, 0, false) && (!detail::exists(p, 0) || !model::accepts_input(p)))
+      return UIE_NOT_OPERABLE;
     state().pressed = {p, 0};
     detail::deliver_panel(p, EVENT_LEFT_CLICK, y < 0 ? pp->height / 2 : y, x < 0 ? pp->width / 2 : x);
     return 0;
   }
   if (const int r = gate(p, c, false); r != 0) return r;
-  // A text typed in the field the click leaves counts before the click acts.
-  const int fp = state().active_panel;
-  const model::Panel *fpp = panel(fp);
-  if (fpp != nullptr && (fp != p || fpp->active_ctrl != c) && detail::commit_typed(fp, fpp->active_ctrl)) {
+  if (detail::leave_field(p, c, false)) {
     if (const int r = gate(p, c, false); r != 0) return r;
   }
   centre(p, c, &x, &y);
@@ -475,10 +496,19 @@ int close_panel(int p) {
   const model::Panel *pp = panel(p);
   if (pp == nullptr) return UIE_PANEL_INVALID;
   if (!model::accepts_input(p)) return UIE_NOT_OPERABLE;
+  // The close box commits its control, shown or not, but not when dimmed:
+  // then it does nothing, and what was typed stays.
   const Control *close = pp->close_ctrl ? pp->control(pp->close_ctrl) : nullptr;
+  if (close != nullptr && close->dimmed) return 0;
+  // It leaves the focused field as a press on that control would.
+  if (detail::leave_field(p, pp->close_ctrl, true)) {
+    pp = panel(p);
+    if (pp == nullptr || !model::accepts_input(p)) return 0;
+    close = pp->close_ctrl ? pp->control(pp->close_ctrl) : nullptr;
+    if (close != nullptr && close->dimmed) return 0;
+  }
   if (close != nullptr) {
-    // The close box commits that control, shown or not, but not when dimmed.
-    if (!close->dimmed) detail::deliver_ctrl(p, close->id, EVENT_COMMIT, 0, 0);
+    detail::deliver_ctrl(p, close->id, EVENT_COMMIT, 0, 0);
     return 0;
   }
   detail::deliver_panel(p, EVENT_CLOSE, 0, 0);

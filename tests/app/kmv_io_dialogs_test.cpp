@@ -241,6 +241,63 @@ TEST_F(SetupDialogs, ARecentFileIsChosenFromTheList) {
   EXPECT_EQ(read_float_parameter(0, 4), 1.0f);
 }
 
+// Cancel, clicked or the window's close box, drops a name typed and not
+// committed, as Escape does: no file, the recent list and the next dialog as before.
+TEST_F(SetupDialogs, ANameTypedAndThenCancelledIsDropped) {
+  const struct {
+    const char *what;
+    bool save;
+    bool close_box;
+    const char *typed;
+  } cases[] = {
+      {"save, Cancel clicked", true, false, "dropped1"},
+      {"save, close box", true, true, "dropped2"},
+      {"load, Cancel clicked", false, false, "dropped3"},
+      {"load, close box", false, true, "dropped4"},
+  };
+  for (const auto &c : cases) {
+    const int name_ctrl = c.save ? int(SAVE_NAME) : int(LOAD_NAME);
+    const int recent_ctrl = c.save ? int(SAVE_RECENT) : int(LOAD_RECENT);
+    const int cancel_ctrl = c.save ? int(SAVE_CANCEL) : int(LOAD_CANCEL);
+    auto open = [&] {
+      if (c.save) manage_save_usb_panel(0);
+      else manage_load_usb_panel(0);
+    };
+    auto shown = [&](std::string *name, std::vector<std::string> *recent) {
+      char text[300] = "";
+      GetCtrlVal(dialog(), name_ctrl, text);
+      *name = text;
+      int n = 0;
+      GetNumListItems(dialog(), recent_ctrl, &n);
+      recent->clear();
+      for (int i = 0; i < n; ++i) {
+        GetLabelFromIndex(dialog(), recent_ctrl, i, text);
+        recent->emplace_back(text);
+      }
+    };
+    const std::string before = setup_file_name;
+    std::string name, name_after;
+    std::vector<std::string> recent, recent_after;
+    headless::later([&] {
+      shown(&name, &recent);
+      ASSERT_EQ(headless::edit_text(dialog(), name_ctrl, c.typed), 0);
+      if (c.close_box) headless::close_panel(dialog());
+      else headless::click(dialog(), cancel_ctrl);
+    });
+    open();
+    EXPECT_FALSE(std::filesystem::exists(dir_.file(std::string(c.typed) + ".set"))) << c.what;
+    EXPECT_EQ(std::string(setup_file_name), before) << c.what;
+    headless::later([&] {
+      shown(&name_after, &recent_after);
+      headless::click(dialog(), cancel_ctrl);
+    });
+    open();
+    EXPECT_EQ(name_after, name) << c.what;
+    EXPECT_EQ(recent_after, recent) << c.what;
+    for (const std::string &r : recent_after) EXPECT_EQ(r.find(c.typed), std::string::npos) << c.what;
+  }
+}
+
 TEST_F(SetupDialogs, FileInformationOnTheSaveDialog) {
   const int p = LoadPanel(0, KMV_MEAS_UIR, PANEL_SAVE);
   ASSERT_GT(p, 0);

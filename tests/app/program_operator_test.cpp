@@ -170,4 +170,29 @@ TEST_F(Operator, ValuesTypedIntoThePagesCountWhenTheFieldIsLeft) {
   EXPECT_TRUE(fs::exists(fresh + "/trq_auto.set"));
 }
 
+// A click beside the controls leaves the field too: on the page itself or on
+// the main window around it. The module, the field and the file saved at quit agree.
+TEST_F(Operator, AValueTypedCountsForAClickBesideTheControls) {
+  later([] {
+    const int c1 = ghv_ctrls[0][0], c2 = ghv_ctrls[0][1];
+    ASSERT_EQ(ui::edit_text(trq_ctrl_panel, c1, "12.5"), 0);
+    ASSERT_EQ(ui::key(trq_ctrl_panel, c1, VAL_ENTER_VKEY), 0);
+    ASSERT_EQ(read_float_parameter(st_trq, 4), 12.5f);
+    ASSERT_EQ(ui::edit_text(trq_ctrl_panel, c1, "7.25"), 0);
+    ASSERT_EQ(ui::click(trq_ctrl_panel, 0), 0);  // the page
+    EXPECT_EQ(read_float_parameter(st_trq, 4), 7.25f);
+    float shown = 0;
+    GetCtrlVal(trq_ctrl_panel, c1, &shown);
+    EXPECT_EQ(shown, 7.25f);
+    ASSERT_EQ(ui::edit_text(trq_ctrl_panel, c2, "3.5"), 0);
+    ASSERT_EQ(ui::click(trq_panel, 0), 0);  // the main window beside the page
+    EXPECT_EQ(read_float_parameter(st_trq, 11), 3.5f);
+  });
+  quit();
+  EXPECT_EQ(run({"-s1", "-m1", "-info", "-silent"}), 0);
+  const std::string saved = testsupport::read_file(data_file("trq_auto.set"));
+  EXPECT_NE(saved.find("#MP1 [MP_C1U_GAIN_HV,F,7.25]"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("#MP1 [MP_C2U_GAIN_HV,F,3.5]"), std::string::npos) << saved;
+}
+
 }  // namespace

@@ -50,6 +50,9 @@ TEST_F(UiTyped, ATypedTextCommitsBeforeTheClickThatLeavesTheField) {
 
 TEST_F(UiTyped, EveryWayOfLeavingAFieldCommitsWhatWasTyped) {
   const int p = load_all();
+  const int other = LoadPanel(0, resource().c_str(), PNL_PAGE);
+  ASSERT_GT(other, 0);
+  ASSERT_EQ(DisplayPanel(other), 0);
   const struct {
     const char *how;
     std::function<void()> leave;
@@ -60,13 +63,19 @@ TEST_F(UiTyped, EveryWayOfLeavingAFieldCommitsWhatWasTyped) {
       {"a key on another control", [p] { headless::key(p, ALL_ENABLE, 'x'); }},
       {"a right click elsewhere", [p] { headless::right_click(p, ALL_GAIN); }},
       {"a value chosen elsewhere", [p] { headless::select_index(p, ALL_MODE, 1); }},
+      {"a press on the panel beside its controls", [p] { headless::click(p, 0); }},
+      {"a press on another panel", [other] { headless::click(other, 0); }},
+      {"the window's close box", [p] { headless::close_panel(p); }},
   };
   for (const auto &c : cases) {
     ASSERT_EQ(headless::edit_text(p, ALL_NAME, std::string("via ") + c.how), 0);
     headless::clear_events();
     c.leave();
     const auto got = commits();
-    ASSERT_FALSE(got.empty()) << c.how;
+    if (got.empty()) {
+      ADD_FAILURE() << "nothing committed: " << c.how;
+      continue;
+    }
     EXPECT_EQ(got.front(), std::make_pair(p, int(ALL_NAME))) << c.how;
     EXPECT_EQ(std::count(got.begin(), got.end(), std::make_pair(p, int(ALL_NAME))), 1) << c.how;
   }
@@ -126,6 +135,71 @@ TEST_F(UiTyped, ATypedNumberBecomesAValueWhenTheFieldIsLeft) {
   GetCtrlVal(p, ALL_GAIN, &g);
   EXPECT_FLOAT_EQ(g, 10.0f);
   for (const char *bad : {"", "1,5", "abc", "3x"}) EXPECT_EQ(headless::edit_text(p, ALL_GAIN, bad), UIE_VALUE_INVALID) << bad;
+}
+
+// A press on the panel beside the field: the number counts before the panel
+// hears of the click, and the focus stays in the field.
+TEST_F(UiTyped, APressBesideTheControlsCommitsATypedNumber) {
+  const int p = load_all();
+  ASSERT_EQ(headless::edit_text(p, ALL_GAIN, "7.5"), 0);
+  headless::clear_events();
+  ASSERT_EQ(headless::press(p, 0, 5, 6), 0);
+  const std::vector<Ev> want = {{p, ALL_GAIN, EVENT_VAL_CHANGED, 0, 0},
+                                {p, ALL_GAIN, EVENT_COMMIT, 0, 0},
+                                {p, 0, EVENT_LEFT_CLICK, 6, 5}};
+  EXPECT_EQ(sent(), want);
+  float g = 0;
+  GetCtrlVal(p, ALL_GAIN, &g);
+  EXPECT_FLOAT_EQ(g, 7.5f);
+  EXPECT_EQ(GetActiveCtrl(p), ALL_GAIN);
+  headless::clear_events();
+  headless::release(p, 0, 5, 6);
+  headless::click(p, 0);
+  EXPECT_TRUE(commits().empty());  // committed once
+}
+
+// A popup's close control is its cancel: a press on it, or on the close box,
+// drops what was typed in the popup, as Escape does; any other press in the
+// popup, and the same control of a panel that is no popup, commits it
+// (here: counts it for the next move of the focus).
+TEST_F(UiTyped, APopupsCloseControlDropsWhatWasTyped) {
+  const int p = load_all();  // its close control: Close
+  const struct {
+    const char *how;
+    bool popup;
+    std::function<void()> act;
+    bool commits;
+  } cases[] = {
+      {"a click on the popup's close control", true, [p] { headless::click(p, ALL_CLOSE); }, false},
+      {"the popup's close box", true, [p] { headless::close_panel(p); }, false},
+      {"a click on another button of the popup", true, [p] { headless::click(p, ALL_LOAD); }, true},
+      {"a press beside the popup's controls", true, [p] { headless::click(p, 0); }, true},
+      {"a click on the close control of a window", false, [p] { headless::click(p, ALL_CLOSE); }, true},
+      // A close box that does nothing leaves the text to the next move of the focus.
+      {"the popup's close box, its close control dimmed", true, [p] {
+         SetCtrlAttribute(p, ALL_CLOSE, ATTR_DIMMED, 1);
+         headless::close_panel(p);
+         SetCtrlAttribute(p, ALL_CLOSE, ATTR_DIMMED, 0);
+       }, true},
+  };
+  for (const auto &c : cases) {
+    SetCtrlVal(p, ALL_GAIN, 1.0f);
+    ASSERT_EQ(DisplayPanel(p), 0);  // a popup removed is hidden
+    if (c.popup) {
+      ASSERT_EQ(InstallPopup(p), 0) << c.how;
+    }
+    ASSERT_EQ(headless::edit_text(p, ALL_NAME, "typed"), 0);
+    ASSERT_EQ(headless::edit_text(p, ALL_GAIN, "7.5"), 0);  // the focus leaves the name, which commits
+    headless::clear_events();
+    c.act();
+    headless::focus(p, ALL_COUNT);  // a later move of the focus does not bring it back
+    const auto got = commits();
+    EXPECT_EQ(std::count(got.begin(), got.end(), std::make_pair(p, int(ALL_GAIN))), c.commits ? 1 : 0) << c.how;
+    float g = 0;
+    GetCtrlVal(p, ALL_GAIN, &g);
+    EXPECT_FLOAT_EQ(g, c.commits ? 7.5f : 1.0f) << c.how;
+    if (c.popup) RemovePopup(0);
+  }
 }
 
 TEST_F(UiTyped, WhatWasTypedInAPopupGoesWithIt) {

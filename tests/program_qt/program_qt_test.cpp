@@ -2,12 +2,17 @@
 // reaches the simulated module's register.
 #include <QApplication>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QListWidget>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "app/kmv_io_files.h"
 #include "app/kmv_io_globals.h"
@@ -139,6 +144,122 @@ TEST_F(ProgramQt, TypedNamesAndTheKeysOfTheDialogs) {
   EXPECT_TRUE(checked);
   EXPECT_TRUE(fs::exists(data_file("trq_auto.set")));
   EXPECT_EQ(run_log(), "");
+}
+
+// A point of the panel beside its controls, near its lower right corner.
+QPoint beside_the_controls(QWidget *content) {
+  for (int y = content->height() - 4; y > 0; y -= 4)
+    for (int x = content->width() - 4; x > 0; x -= 4)
+      if (content->childAt(x, y) == nullptr) return {x, y};
+  return {-1, -1};
+}
+
+// Pictures for the eye, into the folder TRQ_TEST_PICTURES names (when set).
+void picture(int panel, const char *name) {
+  if (const char *dir = std::getenv("TRQ_TEST_PICTURES")) {
+    EXPECT_TRUE(qt::save_window(panel, QString(dir) + "/" + name + ".png"));
+  }
+}
+
+// Gain A/C1 set with Enter, another value typed, then a click on the page
+// beside its controls: field, module and the file saved at quit agree.
+TEST_F(ProgramQt, AGainTypedCountsForAClickOnThePageBackground) {
+  constexpr int kLater = 100;  // ms
+  bool checked = false;
+  QTimer::singleShot(0, [&] {
+    auto *box = qobject_cast<QDoubleSpinBox *>(qt::control_widget(trq_ctrl_panel, ghv_ctrls[0][0]));
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(box->isVisible());
+    box->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(box->window()));
+    auto type = [box](const char *text) {
+      QTest::mouseClick(box, Qt::LeftButton);
+      box->selectAll();
+      QTest::keyClicks(box, text);
+    };
+    type("12");
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(read_float_parameter(st_trq, 4), 12.0f);
+    type("10");
+    picture(trq_panel, "typed-gain-before-background-click");
+    QWidget *page = qt::panel_content(trq_ctrl_panel);
+    const QPoint empty = beside_the_controls(page);
+    ASSERT_GE(empty.x(), 0);
+    QTest::mouseClick(page, Qt::LeftButton, {}, empty);
+    QApplication::processEvents();
+    EXPECT_EQ(read_float_parameter(st_trq, 4), 10.0f);
+    EXPECT_EQ(box->value(), 10.0);
+    float shown = 0;
+    GetCtrlVal(trq_ctrl_panel, ghv_ctrls[0][0], &shown);
+    EXPECT_EQ(shown, 10.0f);
+    picture(trq_panel, "typed-gain-after-background-click");
+    QTimer::singleShot(kLater, [&] {
+      const int popup = platform::ui::model::top_popup();
+      QTest::mouseClick(qt::control_widget(popup, QUIT_QUIT), Qt::LeftButton);
+      checked = true;
+    });
+    QTest::mouseClick(qt::control_widget(trq_panel, MAIN_QUIT), Qt::LeftButton);
+  });
+  EXPECT_EQ(run({"-s1", "-m1", "-info", "-silent"}), 0);
+  EXPECT_TRUE(checked);
+  const std::string saved = testsupport::read_file(data_file("trq_auto.set"));
+  EXPECT_NE(saved.find("#MP1 [MP_C1U_GAIN_HV,F,10]"), std::string::npos) << saved;
+}
+
+// A name typed into the save dialog, then a click on Cancel or the window's
+// close: no file, and the next dialog shows the name and recent list as before.
+TEST_F(ProgramQt, ANameTypedIntoTheSaveDialogIsDroppedByCancel) {
+  namespace fs = std::filesystem;
+  constexpr int kLater = 100;  // ms
+  struct Shown {
+    std::string name;
+    std::vector<std::string> recent;
+  };
+  auto shown = [](int dialog) {
+    Shown out;
+    out.name = qobject_cast<QLineEdit *>(qt::control_widget(dialog, SAVE_NAME))->text().toStdString();
+    auto *list = qobject_cast<QListWidget *>(qt::control_widget(dialog, SAVE_RECENT));
+    for (int i = 0; i < list->count(); ++i) out.recent.push_back(list->item(i)->text().toStdString());
+    return out;
+  };
+  int done = 0;
+  QTimer::singleShot(0, [&] {
+    auto *tabs = qobject_cast<QTabWidget *>(qt::control_widget(trq_panel, MAIN_TAB));
+    ASSERT_NE(tabs, nullptr);
+    tabs->setCurrentIndex(1);
+    for (const bool close_box : {false, true}) {
+      Shown first, next;
+      QTimer::singleShot(kLater, [&] {
+        const int dialog = platform::ui::model::top_popup();
+        first = shown(dialog);
+        auto *edit = qobject_cast<QLineEdit *>(qt::control_widget(dialog, SAVE_NAME));
+        edit->window()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(edit->window()));
+        QTest::mouseClick(edit, Qt::LeftButton);
+        edit->selectAll();
+        QTest::keyClicks(edit, close_box ? "dropped2" : "dropped1");
+        if (close_box) qt::panel_widget(dialog)->close();
+        else QTest::mouseClick(qt::control_widget(dialog, SAVE_CANCEL), Qt::LeftButton);
+      });
+      QTest::mouseClick(qt::control_widget(trq_opt_panel, OPT_SAVE), Qt::LeftButton);
+      EXPECT_EQ(platform::ui::model::top_popup(), 0);
+      EXPECT_FALSE(fs::exists(data_file(close_box ? "dropped2.set" : "dropped1.set")));
+      QTimer::singleShot(kLater, [&] {
+        const int dialog = platform::ui::model::top_popup();
+        next = shown(dialog);
+        QTest::mouseClick(qt::control_widget(dialog, SAVE_CANCEL), Qt::LeftButton);
+      });
+      QTest::mouseClick(qt::control_widget(trq_opt_panel, OPT_SAVE), Qt::LeftButton);
+      EXPECT_EQ(next.name, first.name) << close_box;
+      EXPECT_EQ(next.recent, first.recent) << close_box;
+      for (const std::string &r : next.recent)
+        EXPECT_EQ(r.find(close_box ? "dropped2" : "dropped1"), std::string::npos) << close_box;
+      ++done;
+    }
+    QuitUserInterface(0);
+  });
+  EXPECT_EQ(run({"-s1", "-m1", "-info", "-silent"}), 0);
+  EXPECT_EQ(done, 2);
 }
 
 }  // namespace
