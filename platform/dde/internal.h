@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace platform::dde::detail {
@@ -20,10 +21,17 @@ void set_owner_uid(uid_t uid);
 // Whether the peer of a connected socket runs as the owner.
 bool peer_is_owner(int fd);
 
-// Checks that the socket folder is the owner's alone, creating it when missing
-// (create) or else answering DDE_ERR_NO_SERVER for a missing one: 0 and the
-// path, or a DDE_ERR_* code.
-int ensure_directory(std::string *path, bool create);
+// Opens the socket folder and checks on what was opened that it is the
+// owner's alone, creating it when missing (create) or else answering
+// DDE_ERR_NO_SERVER for a missing one: 0, the path and *dir_fd (the open
+// folder, for the caller to close), or a DDE_ERR_* code.
+int ensure_directory(std::string *path, bool create, int *dir_fd);
+// Runs op with the open folder dir_fd as its working folder, so that a
+// socket address (a name, not a descriptor) given relative to it reaches
+// that folder whatever its path is meanwhile made to lead to. op runs on a
+// thread of its own working folder; the others' stays. op's result, or -1
+// and errno when the thread cannot enter the folder.
+int in_folder(int dir_fd, const std::function<int()> &op);
 // The socket folder, whether it exists or not.
 std::string directory();
 // File name (without folder and extension) of a service; "" when the name is unusable.

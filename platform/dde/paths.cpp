@@ -1,5 +1,6 @@
 // The socket folder, service file names, peer checks and the error texts.
 #include <fcntl.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "platform/dde/dde.h"
 #include "platform/dde/internal.h"
@@ -59,15 +61,33 @@ std::string directory() {
   return "/tmp/qv-dde-" + std::to_string(geteuid());
 }
 
-int ensure_directory(std::string *path, bool create) {
+int ensure_directory(std::string *path, bool create, int *dir_fd) {
   *path = directory();
   std::string why;
-  switch (platform::own_folder(*path, platform::kFolderPrivate | (create ? platform::kFolderCreate : 0), &why)) {
+  const int needs = platform::kFolderPrivate | (create ? platform::kFolderCreate : 0);
+  switch (platform::open_own_folder(*path, needs, dir_fd, &why)) {
     case platform::FolderCheck::ok: return 0;
     case platform::FolderCheck::missing: return fail(DDE_ERR_NO_SERVER, why);
     case platform::FolderCheck::system_error: return fail(DDE_ERR_SYSTEM, why);
     default: return fail(DDE_ERR_UNSAFE_DIRECTORY, why);
   }
+}
+
+int in_folder(int dir_fd, const std::function<int()> &op) {
+  int result = -1;
+  int error = 0;
+  std::thread t([&] {
+    // The thread's own copy of the working folder: changing it moves no other thread's.
+    if (unshare(CLONE_FS) != 0 || fchdir(dir_fd) != 0) {
+      error = errno;
+      return;
+    }
+    result = op();
+    error = errno;
+  });
+  t.join();
+  errno = error;
+  return result;
 }
 
 std::string service_file(const char *service) {
