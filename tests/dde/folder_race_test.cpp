@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 
 #include <filesystem>
 #include <set>
@@ -64,12 +65,17 @@ class DdeFolderSwap : public DdeTest {
     if (swapper_ == 0) {
       alarm(120);
       if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
-      // Each state held a while, of random length: every gap between a check and a use
-      // comes to be crossed by a swap.
+      // Swaps in quick bursts and states held a while, of random lengths:
+      // every gap between a check and a use comes to be crossed by a swap.
       for (unsigned n = 1;; n = n * 1103515245u + 12345u) {
         renameat2(AT_FDCWD, own_.c_str(), AT_FDCWD, link_.c_str(), RENAME_EXCHANGE);
-        volatile unsigned spin = (n >> 16) % 4000;
-        while (spin > 0) spin = spin - 1;
+        if ((n >> 30) == 0) {
+          const timespec pause{0, static_cast<long>((n >> 8) % 100000)};
+          nanosleep(&pause, nullptr);
+        } else {
+          volatile unsigned spin = (n >> 16) % 4000;
+          while (spin > 0) spin = spin - 1;
+        }
       }
     }
     ASSERT_GT(swapper_, 0);

@@ -12,6 +12,7 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -157,12 +158,17 @@ TEST(RegistryFolder, AFolderSwappedForALinkIsNeverReadOrWritten) {
   if (swapper == 0) {
     alarm(120);
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
-    // Each state held a while, of random length: every gap between a check and a use
-    // comes to be crossed by a swap.
+    // Swaps in quick bursts and states held a while, of random lengths:
+    // every gap between a check and a use comes to be crossed by a swap.
     for (unsigned n = 1;; n = n * 1103515245u + 12345u) {
       renameat2(AT_FDCWD, own.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
-      volatile unsigned spin = (n >> 16) % 4000;
-      while (spin > 0) spin = spin - 1;
+      if ((n >> 30) == 0) {
+        const timespec pause{0, static_cast<long>((n >> 8) % 100000)};
+        nanosleep(&pause, nullptr);
+      } else {
+        volatile unsigned spin = (n >> 16) % 4000;
+        while (spin > 0) spin = spin - 1;
+      }
     }
   }
   ASSERT_GT(swapper, 0);
