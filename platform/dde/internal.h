@@ -1,5 +1,6 @@
 #pragma once
 // State shared by the files of the DDE library; not for its users.
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -26,12 +27,16 @@ bool peer_is_owner(int fd);
 // DDE_ERR_NO_SERVER for a missing one: 0, the path and *dir_fd (the open
 // folder, for the caller to close), or a DDE_ERR_* code.
 int ensure_directory(std::string *path, bool create, int *dir_fd);
-// Runs op with the open folder dir_fd as its working folder, so that a
-// socket address (a name, not a descriptor) given relative to it reaches
-// that folder whatever its path is meanwhile made to lead to. op runs on a
-// thread of its own working folder; the others' stays. op's result, or -1
-// and errno when the thread cannot enter the folder.
-int in_folder(int dir_fd, const std::function<int()> &op);
+// Runs op (a bind or a connect) with the address of the socket name in the
+// open folder dir_fd (whose path is dir): name alone, on a thread whose own
+// working folder is that folder, so that the address reaches that folder
+// whatever its path is meanwhile made to lead to. Where a thread may not
+// have a working folder of its own (a sandbox refusing it), the path; the
+// caller then checks what it reached. op's result, with its errno.
+int at_address(int dir_fd, const std::string &dir, const std::string &name,
+               const std::function<int(const sockaddr *, socklen_t)> &op);
+// Tests: acts as where a thread may not have a working folder of its own.
+void set_thread_folders(bool allowed);
 // The socket folder, whether it exists or not.
 std::string directory();
 // File name (without folder and extension) of a service; "" when the name is unusable.

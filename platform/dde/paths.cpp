@@ -23,6 +23,7 @@ namespace {
 thread_local std::string g_detail;  // per thread: a client may call from beside the serving loop
 uid_t g_owner = static_cast<uid_t>(-1);
 std::atomic<unsigned int> g_next_handle{1};
+std::atomic<bool> g_thread_folders{true};
 
 }  // namespace
 
@@ -73,22 +74,38 @@ int ensure_directory(std::string *path, bool create, int *dir_fd) {
   }
 }
 
-int in_folder(int dir_fd, const std::function<int()> &op) {
+int at_address(int dir_fd, const std::string &dir, const std::string &name,
+               const std::function<int(const sockaddr *, socklen_t)> &op) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  name.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  const auto *a = reinterpret_cast<const sockaddr *>(&addr);
   int result = -1;
   int error = 0;
+  bool own_folder = false;
   std::thread t([&] {
     // The thread's own copy of the working folder: changing it moves no other thread's.
-    if (unshare(CLONE_FS) != 0 || fchdir(dir_fd) != 0) {
+    if (!g_thread_folders || unshare(CLONE_FS) != 0) return;
+    own_folder = true;
+    if (fchdir(dir_fd) != 0) {
       error = errno;
       return;
     }
-    result = op();
+    result = op(a, sizeof addr);
     error = errno;
   });
   t.join();
+  if (!own_folder) {
+    addr = {};
+    addr.sun_family = AF_UNIX;
+    (dir + "/" + name).copy(addr.sun_path, sizeof addr.sun_path - 1);
+    return op(a, sizeof addr);
+  }
   errno = error;
   return result;
 }
+
+void set_thread_folders(bool allowed) { g_thread_folders = allowed; }
 
 std::string service_file(const char *service) {
   if (service == nullptr) return "";

@@ -327,15 +327,15 @@ int RegisterDDEServer(const char *serviceName, DDEFuncPtr serverCallback, void *
     return fail(DDE_ERR_SYSTEM, "cannot remove the old " + path + ": " + std::strerror(errno));
   s->listen_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (s->listen_fd < 0) return fail(DDE_ERR_SYSTEM, std::string("socket: ") + std::strerror(errno));
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  sock.copy(addr.sun_path, sizeof addr.sun_path - 1);
   const int listen_fd = s->listen_fd;
-  if (in_folder(dir_fd, [&] { return bind(listen_fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr); }) != 0)
+  if (at_address(dir_fd, dir, sock, [listen_fd](const sockaddr *a, socklen_t n) { return bind(listen_fd, a, n); }) != 0)
     return fail(DDE_ERR_SYSTEM, "cannot create " + path + ": " + std::strerror(errno));
-  s->path = path;
+  // Only this user makes files in the folder: a socket of ours there is the one just bound.
   struct stat st{};
-  if (fchmodat(dir_fd, sock.c_str(), 0600, 0) != 0 || fstatat(dir_fd, sock.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+  if (fstatat(dir_fd, sock.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != geteuid())
+    return fail(DDE_ERR_UNSAFE_DIRECTORY, dir + " was replaced by another folder while in use");
+  s->path = path;
+  if (fchmodat(dir_fd, sock.c_str(), 0600, 0) != 0)
     return fail(DDE_ERR_SYSTEM, "cannot protect " + path + ": " + std::strerror(errno));
   s->dev = st.st_dev;
   s->ino = st.st_ino;
