@@ -28,15 +28,14 @@ bool peer_is_owner(int fd);
 // folder, for the caller to close), or a DDE_ERR_* code.
 int ensure_directory(std::string *path, bool create, int *dir_fd);
 // Runs op (a bind or a connect) with the address of the socket name in the
-// open folder dir_fd (whose path is dir): name alone, on a thread whose own
-// working folder is that folder, so that the address reaches that folder
-// whatever its path is meanwhile made to lead to. Where a thread may not
-// have a working folder of its own (a sandbox refusing it), the path; the
-// caller then checks what it reached. op's result, with its errno.
+// open folder dir_fd (whose path is dir): through /proc/self/fd, so that the
+// address reaches that folder whatever its path is meanwhile made to lead to.
+// Where /proc is not there, the path; the caller then checks what it
+// reached. op's result, with its errno.
 int at_address(int dir_fd, const std::string &dir, const std::string &name,
                const std::function<int(const sockaddr *, socklen_t)> &op);
-// Tests: acts as where a thread may not have a working folder of its own.
-void set_thread_folders(bool allowed);
+// Tests: acts as where /proc is not there.
+void set_descriptor_paths(bool allowed);
 // The socket folder, whether it exists or not.
 std::string directory();
 // File name (without folder and extension) of a service; "" when the name is unusable.

@@ -1,6 +1,5 @@
 // The socket folder, service file names, peer checks and the error texts.
 #include <fcntl.h>
-#include <sched.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "platform/dde/dde.h"
 #include "platform/dde/internal.h"
@@ -23,7 +21,7 @@ namespace {
 thread_local std::string g_detail;  // per thread: a client may call from beside the serving loop
 uid_t g_owner = static_cast<uid_t>(-1);
 std::atomic<unsigned int> g_next_handle{1};
-std::atomic<bool> g_thread_folders{true};
+std::atomic<bool> g_descriptor_paths{true};
 
 }  // namespace
 
@@ -78,34 +76,21 @@ int at_address(int dir_fd, const std::string &dir, const std::string &name,
                const std::function<int(const sockaddr *, socklen_t)> &op) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  name.copy(addr.sun_path, sizeof addr.sun_path - 1);
   const auto *a = reinterpret_cast<const sockaddr *>(&addr);
-  int result = -1;
-  int error = 0;
-  bool own_folder = false;
-  std::thread t([&] {
-    // The thread's own copy of the working folder: changing it moves no other thread's.
-    if (!g_thread_folders || unshare(CLONE_FS) != 0) return;
-    own_folder = true;
-    if (fchdir(dir_fd) != 0) {
-      error = errno;
-      return;
-    }
-    result = op(a, sizeof addr);
-    error = errno;
-  });
-  t.join();
-  if (!own_folder) {
-    addr = {};
-    addr.sun_family = AF_UNIX;
-    (dir + "/" + name).copy(addr.sun_path, sizeof addr.sun_path - 1);
+  // The folder's descriptor as a path: it leads to the folder that was opened
+  // and checked, whatever its name is meanwhile made to lead to.
+  const std::string by_fd = "/proc/self/fd/" + std::to_string(dir_fd);
+  struct stat via{}, opened{};
+  if (g_descriptor_paths && stat(by_fd.c_str(), &via) == 0 && fstat(dir_fd, &opened) == 0 &&
+      via.st_dev == opened.st_dev && via.st_ino == opened.st_ino) {
+    (by_fd + "/" + name).copy(addr.sun_path, sizeof addr.sun_path - 1);
     return op(a, sizeof addr);
   }
-  errno = error;
-  return result;
+  (dir + "/" + name).copy(addr.sun_path, sizeof addr.sun_path - 1);
+  return op(a, sizeof addr);
 }
 
-void set_thread_folders(bool allowed) { g_thread_folders = allowed; }
+void set_descriptor_paths(bool allowed) { g_descriptor_paths = allowed; }
 
 std::string service_file(const char *service) {
   if (service == nullptr) return "";

@@ -169,16 +169,14 @@ TEST_F(DdeFolderSwap, AClientNeverConnectsInTheOtherFolder) {
 
 namespace {
 
-// Both roads to a socket serve: from a thread whose own working folder is
-// the checked folder (the program's working folder stays where it was, as
-// its relative paths need), and by the path where threads may have no
-// working folder of their own.
+// Both roads to a socket serve: through the checked folder's descriptor, and
+// by the path where /proc is not there; neither moves the working folder.
 TEST_F(DdeTest, BothRoadsToTheSocketServeAndTheWorkingFolderStays) {
   char before[4096], after[4096];
   ASSERT_NE(getcwd(before, sizeof before), nullptr);
-  for (const bool thread_folders : {true, false}) {
-    platform::dde::detail::set_thread_folders(thread_folders);
-    ASSERT_EQ(serve(), 0) << thread_folders;
+  for (const bool descriptor_paths : {true, false}) {
+    platform::dde::detail::set_descriptor_paths(descriptor_paths);
+    ASSERT_EQ(serve(), 0) << descriptor_paths;
     int r = -1;
     with_client([&] {
       int h = -1;
@@ -186,15 +184,15 @@ TEST_F(DdeTest, BothRoadsToTheSocketServeAndTheWorkingFolderStays) {
       if (r == 0) r = ClientDDEWrite(static_cast<unsigned int>(h), "File_Name", DDE_TEXT, "x", 1, 3000);
       if (h > 0) DisconnectFromDDEServer(static_cast<unsigned int>(h));
     });
-    EXPECT_EQ(r, 0) << thread_folders;
+    EXPECT_EQ(r, 0) << descriptor_paths;
     struct stat st{};
-    EXPECT_EQ(lstat(platform::dde::socket_path(kService).c_str(), &st), 0) << thread_folders;
-    EXPECT_TRUE(S_ISSOCK(st.st_mode)) << thread_folders;
+    EXPECT_EQ(lstat(platform::dde::socket_path(kService).c_str(), &st), 0) << descriptor_paths;
+    EXPECT_TRUE(S_ISSOCK(st.st_mode)) << descriptor_paths;
     ASSERT_NE(getcwd(after, sizeof after), nullptr);
-    EXPECT_STREQ(after, before) << thread_folders;
+    EXPECT_STREQ(after, before) << descriptor_paths;
     ASSERT_EQ(UnregisterDDEServer(kService), 0);
   }
-  platform::dde::detail::set_thread_folders(true);
+  platform::dde::detail::set_descriptor_paths(true);
 }
 
 }  // namespace
