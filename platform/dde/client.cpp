@@ -127,14 +127,14 @@ int transact(unsigned int handle, wire::Header h, std::string_view item, const v
 
 bool valid_name(const char *name) { return name != nullptr && strnlen(name, DDE_MAX_NAME + 1) <= DDE_MAX_NAME; }
 
-int connect_socket(const std::string &path, Deadline deadline, int *out) {
+// Connects to the socket sock of the open folder dir_fd (whose path is dir).
+int connect_socket(int dir_fd, const std::string &dir, const std::string &sock, Deadline deadline, int *out) {
+  const std::string path = dir + "/" + sock;
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return fail(DDE_ERR_SYSTEM, std::string("socket: ") + std::strerror(errno));
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
   for (;;) {
-    if (connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0) break;
+    auto to = [fd](const sockaddr *a, socklen_t n) { return connect(fd, a, n); };
+    if (platform::dde::detail::at_address(dir_fd, dir, sock, to) == 0) break;
     const int e = errno;
     if (e == EINTR) continue;
     if (e == EAGAIN) {  // the server's queue is full: it is busy, try again shortly
@@ -173,9 +173,12 @@ int ConnectToDDEServer(int *conversationHandle, const char *serviceName, const c
   const Deadline deadline = deadline_in(g_connect_timeout);
   // A folder another user holds is named as the cause, not taken for "no server".
   std::string dir;
-  if (const int r = ensure_directory(&dir, false); r != 0) return r;
+  int dir_fd = -1;
+  if (const int r = ensure_directory(&dir, false, &dir_fd); r != 0) return r;
   auto c = std::make_unique<Conversation>();
-  if (const int r = connect_socket(dir + "/" + file + ".sock", deadline, &c->fd); r != 0) return r;
+  const int r_connect = connect_socket(dir_fd, dir, file + ".sock", deadline, &c->fd);
+  close(dir_fd);
+  if (r_connect != 0) return r_connect;
   c->handle = next_handle();
   c->topic = topicName;
   c->callback = clientCallback;

@@ -1,8 +1,10 @@
 #pragma once
 // State shared by the files of the DDE library; not for its users.
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace platform::dde::detail {
@@ -20,10 +22,20 @@ void set_owner_uid(uid_t uid);
 // Whether the peer of a connected socket runs as the owner.
 bool peer_is_owner(int fd);
 
-// Checks that the socket folder is the owner's alone, creating it when missing
-// (create) or else answering DDE_ERR_NO_SERVER for a missing one: 0 and the
-// path, or a DDE_ERR_* code.
-int ensure_directory(std::string *path, bool create);
+// Opens the socket folder and checks on what was opened that it is the
+// owner's alone, creating it when missing (create) or else answering
+// DDE_ERR_NO_SERVER for a missing one: 0, the path and *dir_fd (the open
+// folder, for the caller to close), or a DDE_ERR_* code.
+int ensure_directory(std::string *path, bool create, int *dir_fd);
+// Runs op (a bind or a connect) with the address of the socket name in the
+// open folder dir_fd (whose path is dir): through /proc/self/fd, so that the
+// address reaches that folder whatever its path is meanwhile made to lead to.
+// Where /proc is not there, the path; the caller then checks what it
+// reached. op's result, with its errno.
+int at_address(int dir_fd, const std::string &dir, const std::string &name,
+               const std::function<int(const sockaddr *, socklen_t)> &op);
+// Tests: acts as where /proc is not there.
+void set_descriptor_paths(bool allowed);
 // The socket folder, whether it exists or not.
 std::string directory();
 // File name (without folder and extension) of a service; "" when the name is unusable.

@@ -21,6 +21,7 @@ namespace {
 thread_local std::string g_detail;  // per thread: a client may call from beside the serving loop
 uid_t g_owner = static_cast<uid_t>(-1);
 std::atomic<unsigned int> g_next_handle{1};
+std::atomic<bool> g_descriptor_paths{true};
 
 }  // namespace
 
@@ -59,16 +60,37 @@ std::string directory() {
   return "/tmp/qv-dde-" + std::to_string(geteuid());
 }
 
-int ensure_directory(std::string *path, bool create) {
+int ensure_directory(std::string *path, bool create, int *dir_fd) {
   *path = directory();
   std::string why;
-  switch (platform::own_folder(*path, platform::kFolderPrivate | (create ? platform::kFolderCreate : 0), &why)) {
+  const int needs = platform::kFolderPrivate | (create ? platform::kFolderCreate : 0);
+  switch (platform::open_own_folder(*path, needs, dir_fd, &why)) {
     case platform::FolderCheck::ok: return 0;
     case platform::FolderCheck::missing: return fail(DDE_ERR_NO_SERVER, why);
     case platform::FolderCheck::system_error: return fail(DDE_ERR_SYSTEM, why);
     default: return fail(DDE_ERR_UNSAFE_DIRECTORY, why);
   }
 }
+
+int at_address(int dir_fd, const std::string &dir, const std::string &name,
+               const std::function<int(const sockaddr *, socklen_t)> &op) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const auto *a = reinterpret_cast<const sockaddr *>(&addr);
+  // The folder's descriptor as a path: it leads to the folder that was opened
+  // and checked, whatever its name is meanwhile made to lead to.
+  const std::string by_fd = "/proc/self/fd/" + std::to_string(dir_fd);
+  struct stat via{}, opened{};
+  if (g_descriptor_paths && stat(by_fd.c_str(), &via) == 0 && fstat(dir_fd, &opened) == 0 &&
+      via.st_dev == opened.st_dev && via.st_ino == opened.st_ino) {
+    (by_fd + "/" + name).copy(addr.sun_path, sizeof addr.sun_path - 1);
+    return op(a, sizeof addr);
+  }
+  (dir + "/" + name).copy(addr.sun_path, sizeof addr.sun_path - 1);
+  return op(a, sizeof addr);
+}
+
+void set_descriptor_paths(bool allowed) { g_descriptor_paths = allowed; }
 
 std::string service_file(const char *service) {
   if (service == nullptr) return "";

@@ -59,6 +59,7 @@ struct Server {
   void *callback_data = nullptr;
   int listen_fd = -1;
   int lock_fd = -1;
+  int dir_fd = -1;  // the checked socket folder, through which its files are reached
   int watch = 0;
   dev_t dev = 0;
   ino_t ino = 0;
@@ -73,9 +74,12 @@ struct Server {
     if (listen_fd >= 0) close(listen_fd);
     // Only our own socket: a successor may already have replaced it.
     struct stat st{};
-    if (!path.empty() && lstat(path.c_str(), &st) == 0 && st.st_dev == dev && st.st_ino == ino)
-      unlink(path.c_str());
+    const std::string sock = file + ".sock";
+    if (!path.empty() && fstatat(dir_fd, sock.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == dev &&
+        st.st_ino == ino)
+      unlinkat(dir_fd, sock.c_str(), 0);
     if (lock_fd >= 0) close(lock_fd);  // releases the service name
+    if (dir_fd >= 0) close(dir_fd);
   }
 };
 
@@ -292,17 +296,20 @@ int RegisterDDEServer(const char *serviceName, DDEFuncPtr serverCallback, void *
   if (find_by_file(file) != nullptr)
     return fail(DDE_ERR_SERVICE_TAKEN, "this program already serves \"" + name + "\"");
   std::string dir;
-  if (const int r = ensure_directory(&dir, true); r != 0) return r;
+  int dir_fd = -1;
+  if (const int r = ensure_directory(&dir, true, &dir_fd); r != 0) return r;
 
   auto s = std::make_unique<Server>();
+  s->dir_fd = dir_fd;
   s->id = g_next_server++;
   s->name = name;
   s->file = file;
   s->callback = serverCallback;
   s->callback_data = callbackData;
   // The lock is the name: it goes with its holder, however that ends.
-  const std::string lock = dir + "/" + file + ".lock";
-  s->lock_fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const std::string lock_name = file + ".lock";
+  const std::string lock = dir + "/" + lock_name;
+  s->lock_fd = openat(dir_fd, lock_name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (s->lock_fd < 0) return fail(DDE_ERR_SYSTEM, "cannot open " + lock + ": " + std::strerror(errno));
   if (flock(s->lock_fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK) return fail(DDE_ERR_SYSTEM, "cannot lock " + lock + ": " + std::strerror(errno));
@@ -314,19 +321,21 @@ int RegisterDDEServer(const char *serviceName, DDEFuncPtr serverCallback, void *
   }
 
   // Holding the lock, any socket there is a leftover of a program that died.
-  const std::string path = dir + "/" + file + ".sock";
-  if (unlink(path.c_str()) != 0 && errno != ENOENT)
+  const std::string sock = file + ".sock";
+  const std::string path = dir + "/" + sock;
+  if (unlinkat(dir_fd, sock.c_str(), 0) != 0 && errno != ENOENT)
     return fail(DDE_ERR_SYSTEM, "cannot remove the old " + path + ": " + std::strerror(errno));
   s->listen_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (s->listen_fd < 0) return fail(DDE_ERR_SYSTEM, std::string("socket: ") + std::strerror(errno));
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-  if (bind(s->listen_fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0)
+  const int listen_fd = s->listen_fd;
+  if (at_address(dir_fd, dir, sock, [listen_fd](const sockaddr *a, socklen_t n) { return bind(listen_fd, a, n); }) != 0)
     return fail(DDE_ERR_SYSTEM, "cannot create " + path + ": " + std::strerror(errno));
-  s->path = path;
+  // Only this user makes files in the folder: a socket of ours there is the one just bound.
   struct stat st{};
-  if (chmod(path.c_str(), 0600) != 0 || lstat(path.c_str(), &st) != 0)
+  if (fstatat(dir_fd, sock.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != geteuid())
+    return fail(DDE_ERR_UNSAFE_DIRECTORY, dir + " was replaced by another folder while in use");
+  s->path = path;
+  if (fchmodat(dir_fd, sock.c_str(), 0600, 0) != 0)
     return fail(DDE_ERR_SYSTEM, "cannot protect " + path + ": " + std::strerror(errno));
   s->dev = st.st_dev;
   s->ino = st.st_ino;

@@ -19,9 +19,13 @@ enum FolderNeeds {
   kFolderPrivate = 2,  // nobody else may even enter it; an open one of ours is closed (0700)
 };
 
-// Examines path with lstat (a link is not followed): a folder of this
-// process's user, not writable by others. needs: kFolder* bits. *why (may be
-// null) gets an operator-readable reason when the result is not ok.
-FolderCheck own_folder(const std::string &path, int needs, std::string *why);
+// Opens path as a folder, a link at its last part not followed, and examines
+// what was opened: a folder of this process's user, not writable by others.
+// needs: kFolder* bits. On ok *fd is the open folder (close-on-exec): reach
+// its files only through it (openat, renameat, unlinkat), never by the name
+// again, which whoever can write the folder above may meanwhile point at
+// another folder. Otherwise *fd is -1 and *why (may be null) gets an
+// operator-readable reason.
+FolderCheck open_own_folder(const std::string &path, int needs, int *fd, std::string *why);
 
 }  // namespace platform

@@ -50,6 +50,8 @@ std::string hive_dir(HKEY root) {
   return home.empty() ? fallback_dir() : home + "/.config/qv";
 }
 
+const char *hive_name(HKEY root) { return root == HKEY_LOCAL_MACHINE ? "machine.reg" : "user.reg"; }
+
 // Says once on standard error why the user's settings are refused.
 void tell(const std::string &problem, const char *consequence) {
   static std::string told;
@@ -59,13 +61,36 @@ void tell(const std::string &problem, const char *consequence) {
 }
 
 constexpr const char *kNotUsed = "settings are neither read from nor written to it";
+constexpr const char *kNotSaved = "changed settings are not saved";
 
-// Whether the user's settings folder may be used: "" or the reason not.
-// Another user's folder, or one others can write, would let them choose
-// what this user's program reads. create: make it when missing.
-std::string folder_problem(HKEY root, bool create) {
-  if (root != HKEY_CURRENT_USER) return {};
+// A hive's folder, opened once: its files are reached only through it, as
+// its name may meanwhile be made to lead elsewhere.
+class Folder {
+ public:
+  Folder() = default;
+  ~Folder() {
+    if (fd >= 0) ::close(fd);
+  }
+  Folder(const Folder &) = delete;
+  Folder &operator=(const Folder &) = delete;
+  int fd = -1;              // -1: the folder is missing (or unreadable)
+  bool unreadable = false;  // there, but it cannot be opened
+};
+
+// Opens a hive's folder: "" (folder->fd is -1 when it is missing), or why
+// it is not used. The user's folder must be theirs alone: another user's
+// folder, or one others can write, would let them choose what this user's
+// program reads. create: make it when missing.
+std::string open_folder(HKEY root, bool create, Folder *folder) {
   const std::string dir = hive_dir(root);
+  if (root != HKEY_CURRENT_USER) {
+    std::error_code ec;
+    if (create) std::filesystem::create_directories(dir, ec);
+    folder->fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder->fd < 0 && errno == EACCES) folder->fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    folder->unreadable = folder->fd < 0 && errno != ENOENT && errno != ENOTDIR;
+    return {};
+  }
   const bool fallback = dir == fallback_dir();
   if (create && !fallback) {
     std::error_code ec;
@@ -73,34 +98,81 @@ std::string folder_problem(HKEY root, bool create) {
   }
   std::string why;
   const int needs = (create ? platform::kFolderCreate : 0) | (fallback ? platform::kFolderPrivate : 0);
-  switch (platform::own_folder(dir, needs, &why)) {
+  switch (platform::open_own_folder(dir, needs, &folder->fd, &why)) {
     case platform::FolderCheck::ok:
     case platform::FolderCheck::missing: return {};
     default: return why;
   }
 }
 
-// A hive file marked read-only is refused, not replaced, as a read-only
-// setup file is.
-std::string file_problem(HKEY root) {
-  const std::string path = hive_file(root);
+// What a hive file that is no plain file is, in the operator's words.
+std::string kind_of(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISLNK(mode)) return "a link";
+  return "something else";
+}
+
+std::string not_a_file(HKEY root, mode_t mode) {
+  return hive_file(root) + " is " + kind_of(mode) + ", not a plain file";
+}
+
+// Opens the hive file in its folder for reading: its descriptor, or -1 and
+// errno, or -1 and *problem when it is no plain file. Such a file is never
+// waited on (a FIFO would stop the program for good), a device never acted
+// on and a link never followed.
+int open_hive_file(int dir_fd, HKEY root, std::string *problem) {
+  const char *name = hive_name(root);
   struct stat st{};
-  if (stat(path.c_str(), &st) != 0) return {};
-  if (!S_ISREG(st.st_mode)) return path + " is not a plain file";
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
-    return path + " is read-only";
+  // Looked at before the open so as not to open a device at all.
+  if (::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+  int fd = -1;
+  if (S_ISREG(st.st_mode)) {
+    // O_NONBLOCK keeps a FIFO put there meanwhile from holding the open; a
+    // plain file reads as without it.
+    fd = ::openat(dir_fd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno != ELOOP) return -1;
+    if (fd < 0) st.st_mode = S_IFLNK;
+    if (fd >= 0 && ::fstat(fd, &st) != 0) st.st_mode = 0;
+    if (S_ISREG(st.st_mode)) return fd;
+    if (fd >= 0) ::close(fd);
+  }
+  *problem = not_a_file(root, st.st_mode);
+  return -1;
+}
+
+// Why the hive file in its folder is not to be replaced ("" when it may be):
+// no plain file, or marked read-only (refused as a read-only setup file
+// is). *consequence (may be null) gets what follows for the operator.
+std::string file_problem(int dir_fd, HKEY root, const char **consequence) {
+  const char *name = hive_name(root);
+  struct stat st{};
+  if (::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return {};
+  if (!S_ISREG(st.st_mode)) {
+    if (consequence != nullptr) *consequence = kNotUsed;
+    return not_a_file(root, st.st_mode);
+  }
+  if (consequence != nullptr) *consequence = kNotSaved;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::faccessat(dir_fd, name, W_OK, 0) != 0)
+    return hive_file(root) + " is read-only";
   return {};
 }
 
-// 0, or REG_ERR_CANT_OPEN_KEY when the file is there but cannot be read.
-int read_hive(HKEY root, Hive *h) {
-  if (const std::string problem = folder_problem(root, false); !problem.empty()) {
-    tell(problem, kNotUsed);
-    return REG_ERR_CANT_OPEN_KEY;
+// Reads the hive file of the open folder: 0 (a missing file reads as
+// empty), or REG_ERR_CANT_OPEN_KEY when it is there but cannot be read or is
+// no plain file.
+int read_hive_at(int dir_fd, HKEY root, Hive *h) {
+  std::string problem;
+  const int fd = open_hive_file(dir_fd, root, &problem);
+  if (fd < 0) {
+    if (!problem.empty()) {
+      tell(problem, kNotUsed);
+      return REG_ERR_CANT_OPEN_KEY;
+    }
+    return (errno == ENOENT || errno == ENOTDIR) ? 0 : REG_ERR_CANT_OPEN_KEY;
   }
-  const std::string path = hive_file(root);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? 0 : REG_ERR_CANT_OPEN_KEY;
   std::string text;
   char buf[65536];
   int result = 0;
@@ -121,6 +193,17 @@ int read_hive(HKEY root, Hive *h) {
   return 0;
 }
 
+// 0, or REG_ERR_CANT_OPEN_KEY when the hive is refused or cannot be read.
+int read_hive(HKEY root, Hive *h) {
+  Folder folder;
+  if (const std::string problem = open_folder(root, false, &folder); !problem.empty()) {
+    tell(problem, kNotUsed);
+    return REG_ERR_CANT_OPEN_KEY;
+  }
+  if (folder.fd < 0) return folder.unreadable ? REG_ERR_CANT_OPEN_KEY : 0;
+  return read_hive_at(folder.fd, root, h);
+}
+
 bool write_all(int fd, const std::string &s) {
   size_t done = 0;
   while (done < s.size()) {
@@ -132,44 +215,41 @@ bool write_all(int fd, const std::string &s) {
   return true;
 }
 
-// Temporaries are named <file>.tmp.XXXXXX, the X's mkstemp's letters and
+// Temporaries are named <file>.tmp.XXXXXX, the X's random letters and
 // digits: a name no person gives a copy of their own.
 constexpr std::string_view kTempMark = ".tmp.";
-constexpr size_t kTempRandom = platform::kTempRandomChars;
 
 // Removes the temporaries that killed writes left beside a hive. Writers make
 // their temporaries only while they hold the hive's lock, so under that lock
 // none of them is still being written.
-void clear_leftovers(const std::string &dir, const std::string &hive_name) {
+void clear_leftovers(int dir_fd, const std::string &hive_name) {
   for (const std::string &file : {hive_name, hive_name + ".damaged"})
-    platform::for_each_temp_of(dir, file, kTempMark, [](const std::string &path) { ::unlink(path.c_str()); });
+    platform::for_each_temp_at(dir_fd, file, kTempMark,
+                               [dir_fd](const std::string &name) { ::unlinkat(dir_fd, name.c_str(), 0); });
 }
 
-// Replaces path by text: a temporary file beside it, synced, then renamed.
-bool replace_file(const std::string &dir, const std::string &path, const std::string &text, mode_t mode) {
-  std::string tmp = path + std::string(kTempMark) + std::string(kTempRandom, 'X');
-  const int fd = ::mkstemp(tmp.data());
+// Replaces the file name of the open folder by text: a temporary file beside
+// it, synced, then renamed.
+bool replace_file(int dir_fd, const std::string &name, const std::string &text, mode_t mode) {
+  std::string tmp;
+  const int fd = platform::make_temp_at(dir_fd, name, kTempMark, &tmp);
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, text) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (ok) ok = ::renameat(dir_fd, tmp.c_str(), dir_fd, name.c_str()) == 0;
   if (!ok) {
-    ::unlink(tmp.c_str());
+    ::unlinkat(dir_fd, tmp.c_str(), 0);
     return false;
   }
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  ::fsync(dir_fd);
   return true;
 }
 
 // Holds the hive's lock file, exclusively, for a read-modify-write.
 class Lock {
  public:
-  explicit Lock(const std::string &path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  Lock(int dir_fd, const std::string &name) {
+    fd_ = ::openat(dir_fd, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd_ < 0) return;
     int r;
     do r = ::flock(fd_, LOCK_EX);
@@ -193,33 +273,30 @@ class Lock {
 // Reads the hive under its lock, lets edit change it and writes it back.
 int change(HKEY root, const std::function<void(Hive &)> &edit) {
   if (!valid_root(root) || read_only[root]) return REG_ERR_CANT_OPEN_KEY;
-  const std::string dir = hive_dir(root);
-  if (root == HKEY_CURRENT_USER) {
-    if (const std::string problem = folder_problem(root, true); !problem.empty()) {
-      tell(problem, kNotUsed);
-      return REG_ERR_CANT_OPEN_KEY;
-    }
-  } else {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-  }
-  const std::string path = hive_file(root);
-  const Lock lock(path + ".lock");
-  if (!lock.held()) return REG_ERR_CANT_OPEN_KEY;
-  if (const std::string problem = file_problem(root); !problem.empty()) {
-    tell(problem, "changed settings are not saved");
+  Folder folder;
+  if (const std::string problem = open_folder(root, true, &folder); !problem.empty()) {
+    tell(problem, kNotUsed);
     return REG_ERR_CANT_OPEN_KEY;
   }
-  clear_leftovers(dir, std::filesystem::path(path).filename().string());
+  if (folder.fd < 0) return REG_ERR_CANT_OPEN_KEY;
+  const std::string name = hive_name(root);
+  const Lock lock(folder.fd, name + ".lock");
+  if (!lock.held()) return REG_ERR_CANT_OPEN_KEY;
+  const char *consequence = kNotSaved;
+  if (const std::string problem = file_problem(folder.fd, root, &consequence); !problem.empty()) {
+    tell(problem, consequence);
+    return REG_ERR_CANT_OPEN_KEY;
+  }
+  clear_leftovers(folder.fd, name);
   Hive h;
-  if (const int r = read_hive(root, &h); r != 0) return r;
+  if (const int r = read_hive_at(folder.fd, root, &h); r != 0) return r;
   if (h.damaged) {
     // What a person may still want from the damaged file; the new one keeps what was sound.
-    replace_file(dir, path + ".damaged", h.text, 0600);
+    replace_file(folder.fd, name + ".damaged", h.text, 0600);
   }
   edit(h);
   const mode_t mode = root == HKEY_LOCAL_MACHINE ? 0644 : 0600;
-  return replace_file(dir, path, format(h, root), mode) ? 0 : REG_ERR_CANT_WRITE;
+  return replace_file(folder.fd, name, format(h, root), mode) ? 0 : REG_ERR_CANT_WRITE;
 }
 
 int write_value(HKEY root, const char *subkey, const char *name, uint32_t type, std::string data) {
@@ -263,14 +340,13 @@ int copy_out(const Value &v, void *buffer, uint32_t buffer_size) {
 
 }  // namespace
 
-std::string hive_file(HKEY root) {
-  return hive_dir(root) + (root == HKEY_LOCAL_MACHINE ? "/machine.reg" : "/user.reg");
-}
+std::string hive_file(HKEY root) { return hive_dir(root) + "/" + hive_name(root); }
 
 std::string problem(HKEY root) {
   if (!valid_root(root)) return {};
-  if (std::string p = folder_problem(root, false); !p.empty()) return p;
-  return file_problem(root);
+  Folder folder;
+  if (std::string p = open_folder(root, false, &folder); !p.empty()) return p;
+  return folder.fd >= 0 ? file_problem(folder.fd, root, nullptr) : std::string();
 }
 
 void set_read_only(HKEY root, bool on) {

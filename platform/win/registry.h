@@ -97,8 +97,11 @@ namespace platform::registry {
 // Path of a hive's file as things stand (environment and home directory).
 std::string hive_file(HKEY root);
 // Why the hive is refused as things stand ("" when it is not): the user's
-// folder belongs to another user or others can write it (then it is neither
-// read nor written), or the hive file is read-only (then it is not written).
+// folder is a link, belongs to another user or others can write it, or the
+// hive file is no plain file (then it is neither read nor written), or the
+// hive file is read-only (then it is not written). Each read and write opens
+// the folder once, checks it on what was opened and reaches its files only
+// through it.
 // Writes refused so return REG_ERR_CANT_OPEN_KEY; the reason is also said
 // once on standard error.
 std::string problem(HKEY root);

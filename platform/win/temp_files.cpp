@@ -1,7 +1,16 @@
 #include "platform/win/temp_files.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 #include <filesystem>
+#include <random>
 #include <system_error>
+#include <vector>
 
 namespace platform {
 
@@ -22,6 +31,44 @@ void for_each_temp_of(const std::string &dir, std::string_view file, std::string
     if (is_temp_of(name, file, mark) && std::filesystem::is_regular_file(it->symlink_status(type_ec)))
       each(it->path().string());
   }
+}
+
+void for_each_temp_at(int dir_fd, std::string_view file, std::string_view mark,
+                      const std::function<void(const std::string &name)> &each) {
+  const int fd = ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  DIR *d = ::fdopendir(fd);
+  if (d == nullptr) {
+    ::close(fd);
+    return;
+  }
+  std::vector<std::string> found;  // called after the listing: each may remove what it gets
+  while (const dirent *e = ::readdir(d)) {
+    struct stat st{};
+    if (is_temp_of(e->d_name, file, mark) && ::fstatat(dir_fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode))
+      found.emplace_back(e->d_name);
+  }
+  ::closedir(d);
+  for (const std::string &name : found) each(name);
+}
+
+int make_temp_at(int dir_fd, const std::string &file, std::string_view mark, std::string *name) {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random(std::random_device{}() ^ (static_cast<uint64_t>(getpid()) << 32));
+  std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string n = file + std::string(mark);
+    for (size_t i = 0; i < kTempRandomChars; ++i) n += kChars[pick(random)];
+    const int fd = ::openat(dir_fd, n.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      *name = std::move(n);
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 }  // namespace platform

@@ -17,5 +17,12 @@ bool is_temp_of(std::string_view name, std::string_view file, std::string_view m
 // none) that is a temporary of file with mark.
 void for_each_temp_of(const std::string &dir, std::string_view file, std::string_view mark,
                       const std::function<void(const std::string &path)> &each);
+// The same in the folder open as dir_fd; each gets the file's name.
+void for_each_temp_at(int dir_fd, std::string_view file, std::string_view mark,
+                      const std::function<void(const std::string &name)> &each);
+// Creates a new temporary of file with mark in the folder open as dir_fd
+// (mode 0600, never through a link, never an existing file): its descriptor
+// and *name, or -1 with errno.
+int make_temp_at(int dir_fd, const std::string &file, std::string_view mark, std::string *name);
 
 }  // namespace platform
