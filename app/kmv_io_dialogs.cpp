@@ -24,7 +24,6 @@ int TrqCtrlCallback(int panel, int control, int event, void *callbackData, int e
 namespace {
 
 constexpr const char *kKind = "*.set";
-constexpr const char *kNoFile = "Selected file doesn't exist\n";
 constexpr int kContentsLines = 12;
 constexpr std::size_t kFieldSize = 128;
 
@@ -220,7 +219,7 @@ int run_load_dialog(int parent, const LoadVariant &v) {
     if (status == 2) {
       ok = 0;
       ResetTextBox(panel, LOAD_INFO, "");
-      if (!has_pattern(setup_file_name)) SetCtrlVal(panel, LOAD_INFO, kNoFile);
+      if (!has_pattern(setup_file_name)) SetCtrlVal(panel, LOAD_INFO, missing_file_text(setup_file_name).c_str());
     } else if (status == 1) {
       get_setup_file_info(v.identifier, 0, setup_file_name, panel, &ok);
     } else {
@@ -299,7 +298,7 @@ void run_save_dialog(int parent, const SaveVariant &v) {
             ok = 0;
           } else {
             ok = 2;
-            SetCtrlVal(panel, SAVE_INFO, kNoFile);
+            SetCtrlVal(panel, SAVE_INFO, missing_file_text(setup_file_name).c_str());
           }
         }
         changed = true;
@@ -314,7 +313,7 @@ void run_save_dialog(int parent, const SaveVariant &v) {
           platform::copy_bounded(setup_file_name, sizeof setup_file_name, chosen);
           complete(setup_file_name);
           ResetTextBox(panel, SAVE_INFO, "");
-          if (!has_pattern(setup_file_name)) SetCtrlVal(panel, SAVE_INFO, kNoFile);
+          if (!has_pattern(setup_file_name)) SetCtrlVal(panel, SAVE_INFO, missing_file_text(setup_file_name).c_str());
         } else if (status == 1) {
           platform::copy_bounded(setup_file_name, sizeof setup_file_name, chosen);
           complete(setup_file_name);

@@ -26,7 +26,7 @@ struct Release {
 
 int file_error(const char *path) {
   const int code = setup_file->error > 0 && setup_file->error < BFILE_ERROR_COUNT ? setup_file->error : BFILE_OPEN;
-  error(bfile_error_strings[code], path);
+  error(bfile_error_strings[code], platform::files::with_kind(path).c_str());
   return -1;
 }
 

@@ -1,5 +1,7 @@
 #include "app/kmv_io_ident.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,6 +10,7 @@
 #include "app/kmv_io_globals.h"
 #include "platform/ui/ui.h"
 #include "platform/win/clock.h"
+#include "platform/win/files.h"
 #include "support/Qv_file.h"
 
 const char setupusb_identifier[] = "\x04TRQ Setup File\x04";
@@ -78,13 +81,20 @@ void get_file_info(int fill_fields, const char *path, int panel, int *ok) {
   get_setup_file_info(setupusb_identifier, fill_fields, path, panel, ok);
 }
 
+std::string missing_file_text(const char *path) {
+  struct stat st {};
+  const char *kind = path != nullptr && ::stat(path, &st) == 0 ? platform::files::kind_of(st.st_mode) : nullptr;
+  if (kind == nullptr) return "Selected file doesn't exist\n";
+  return std::string("Selected file is ") + kind + ", not a plain file\n";
+}
+
 void get_setup_file_info(const char *identifier, int fill_fields, const char *path, int panel, int *ok) {
   ResetTextBox(panel, INFO_BOX, "");
   if (path == nullptr || std::strchr(path, '*') != nullptr) return;
   if (ok) *ok = fill_fields;
 
   if (open_qvfile(setup_file, path, nullptr) < 0) {
-    SetCtrlVal(panel, INFO_BOX, "Selected file doesn't exist\n");
+    SetCtrlVal(panel, INFO_BOX, missing_file_text(path).c_str());
     unlink_qvfile(setup_file);
     return;
   }

@@ -2,6 +2,8 @@
 // Identification lines of a setup file: the eight standard lines written on
 // save, their display on the load and save dialogs, and the identifiers that
 // mark a file as a setup file of this program or of the PCI variant.
+#include <string>
+
 #include "support/File.h"
 
 // 0x04 "TRQ Setup File" 0x04, and the PCI variant's 0x04 "KMV Setup File" 0x04.
@@ -30,3 +32,6 @@ void fillfilehdr(const char *path, IdentLine lines[IDENT_LINE_COUNT], char *valu
 void get_file_info(int fill_fields, const char *path, int panel, int *ok);
 // The same for the setup files of either variant (its identifier).
 void get_setup_file_info(const char *identifier, int fill_fields, const char *path, int panel, int *ok);
+// The information box's line for a chosen file that cannot be opened:
+// "Selected file doesn't exist\n", or what the name is instead of a file.
+std::string missing_file_text(const char *path);

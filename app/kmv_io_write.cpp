@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win/files.h"
 #include "platform/win/temp_files.h"
 #include "support/Qv_err.h"
 #include "support/Qv_file.h"
@@ -74,12 +75,16 @@ bool still_named(int fd, const std::string &path) {
 }
 
 // A live save holds its temporary locked; one nobody holds was left by a
-// killed save and goes.
+// killed save and goes, when it is our own: a name another user put there
+// (or swapped in) is theirs to remove.
 void clear_dead_temps(const TempName &t) {
   platform::for_each_temp_of(t.dir, t.stem, kTempMark, [](const std::string &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    const int fd = platform::files::open_plain(path.c_str(), O_RDONLY | O_NOFOLLOW);
     if (fd < 0) return;
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && still_named(fd, path)) ::unlink(path.c_str());
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        still_named(fd, path))
+      ::unlink(path.c_str());
     ::close(fd);  // releases the lock
   });
 }
@@ -89,7 +94,7 @@ void clear_dead_temps(const TempName &t) {
 int locked_temp(const TempName &t, std::string *temp) {
   for (int tries = 0; tries < 8; ++tries) {
     std::string name = t.dir + t.stem + std::string(kTempMark) + std::string(platform::kTempRandomChars, 'X');
-    const int fd = ::mkstemp(name.data());
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return -1;
     int r;
     do r = ::flock(fd, LOCK_EX);
@@ -111,10 +116,12 @@ void sync_directory(const std::string &dir) {
   ::close(fd);
 }
 
-int fail(FileRecord *record, const char *path, const std::string &temp, int code) {
+// The temporary goes only while its name is still ours (lock: its
+// descriptor); a name swapped by another user stays theirs.
+int fail(FileRecord *record, const std::string &path, const std::string &temp, int code, int lock = -1) {
   unlink_qvfile(record);
-  if (!temp.empty()) std::remove(temp.c_str());
-  error(bfile_error_strings[code], path);
+  if (!temp.empty() && lock >= 0 && still_named(lock, temp)) ::unlink(temp.c_str());
+  error(bfile_error_strings[code], path.c_str());
   return -1;
 }
 
@@ -131,7 +138,10 @@ int write_setup_file(FileRecord *record, const char *path, const char *ident, in
   if (std::strlen(path) >= FILE_PATH_SIZE) return fail(record, path, "", BFILE_OPEN);
   const std::string target = link_target(path);
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || ::access(target.c_str(), W_OK) != 0))
+  // Only a plain file is replaced: a FIFO, device or folder of that name stays.
+  if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return fail(record, platform::files::with_kind(path), "", BFILE_OPEN);
+  if (::stat(target.c_str(), &st) == 0 && ::access(target.c_str(), W_OK) != 0)
     return fail(record, path, "", BFILE_OPEN);
 
   const TempName names = temp_name(target);
@@ -147,14 +157,22 @@ int write_setup_file(FileRecord *record, const char *path, const char *ident, in
   } unlock{lock};
   ::fchmod(lock, mode_for(target.c_str()));
 
-  if (create_qvfile(record, temp.c_str(), nullptr) < 0) return fail(record, path, temp, record_code(record, BFILE_OPEN));
-  if (put_info(record, ident, code, info) < 0) return fail(record, path, temp, record_code(record, BFILE_WRITE));
-  if (end_file(record) < 0) return fail(record, path, temp, record_code(record, BFILE_SEEK));
-  if (put_body(record, body, body_size) < 0) return fail(record, path, temp, record_code(record, BFILE_WRITE));
-  // File handles of the file layer are the system's descriptors.
-  if (::fsync(record->handle) != 0) return fail(record, path, temp, BFILE_WRITE);
-  if (unlink_qvfile(record) < 0) return fail(record, path, temp, BFILE_CLOSE);
-  if (std::rename(temp.c_str(), target.c_str()) != 0) return fail(record, path, temp, BFILE_CREATE);
+  // Written through the descriptor that made the temporary, never by its
+  // name again: in a folder others can write, that name may be swapped for
+  // a link to any file (file handles of the file layer are descriptors).
+  const int handle = ::fcntl(lock, F_DUPFD_CLOEXEC, 0);
+  if (create_qvfile_on(record, handle, temp.c_str()) < 0) {
+    if (handle >= 0) ::close(handle);
+    return fail(record, path, temp, record_code(record, BFILE_OPEN), lock);
+  }
+  if (put_info(record, ident, code, info) < 0) return fail(record, path, temp, record_code(record, BFILE_WRITE), lock);
+  if (end_file(record) < 0) return fail(record, path, temp, record_code(record, BFILE_SEEK), lock);
+  if (put_body(record, body, body_size) < 0) return fail(record, path, temp, record_code(record, BFILE_WRITE), lock);
+  if (::fsync(record->handle) != 0) return fail(record, path, temp, BFILE_WRITE, lock);
+  if (unlink_qvfile(record) < 0) return fail(record, path, temp, BFILE_CLOSE, lock);
+  // What is renamed over the file must still be what was written.
+  if (!still_named(lock, temp) || std::rename(temp.c_str(), target.c_str()) != 0)
+    return fail(record, path, temp, BFILE_CREATE, lock);
   sync_directory(names.dir);
   return 0;
 }

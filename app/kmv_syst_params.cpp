@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/kmv_syst.h"
+#include "platform/win/files.h"
 #include "platform/win/strings.h"
 #include "support/Qv_err.h"
 
@@ -172,7 +173,7 @@ int init_usbsystem(const char *ini_path) {
       }
     }
     if (r == KMV_OPEN_FILE) {
-      error("KMV_OPEN_INI", ini_path);  // the file it tried
+      error("KMV_OPEN_INI", platform::files::with_kind(ini_path).c_str());  // the file it tried
       return -5;
     }
     if (r == KMV_FILE_NVALID || r == KMV_MEM_ALLOC || r == KMV_READ_STR) {

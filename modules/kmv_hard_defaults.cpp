@@ -8,6 +8,7 @@
 #include "modules/kmv_fun.h"
 #include "modules/kmv_hard.h"
 #include "modules/qv_usb_fun.h"
+#include "platform/win/files.h"
 #include "platform/win/strings.h"
 #include "support/Util_fun_numeric.h"
 
@@ -104,7 +105,7 @@ int16_t kmv_open_ini(const char *path, const char *marker, KMVIniSection &base, 
   *f = nullptr;
   const int valid = check_if_valid(path, marker);
   if (valid != 0) return static_cast<int16_t>(valid);
-  FILE *file = std::fopen(path, "rb");
+  FILE *file = platform::files::fopen_plain(path, "rb");
   if (file == nullptr) {
     kmv_err = KMV_OPEN_FILE;
     return KMV_OPEN_FILE;

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "pci/wdc_driver.h"
+#include "platform/win/files.h"
 #include "platform/win/strings.h"
 
 namespace {
@@ -171,7 +172,12 @@ int UtilGetFileSize(const char *path, uint32_t *size, char *error) {
   if (!error) error = scratch;
   error[0] = 0;
   if (!path || !size) return 0;
-  FILE *f = std::fopen(path, "rb");
+  std::string refused;
+  FILE *f = platform::files::fopen_plain(path, "rb", &refused);
+  if (!f && !refused.empty()) {
+    std::snprintf(error, kErrorBytes, "Failed opening %s for reading: %s\n", path, refused.c_str());
+    return 0;
+  }
   if (!f) {
     const int err = errno;
     char head[kErrorBytes];

@@ -145,6 +145,17 @@ int create_file(FileRecord *record, const char *path) {
   return h;
 }
 
+int attach_file(FileRecord *record, int handle, const char *path) {
+  if (record == nullptr) return -1;
+  if (record->state != FILE_STATE_EMPTY) return fail(record, BFILE_NOTEMPTY);
+  if (handle < 0 || !fits_path(path)) return fail(record, BFILE_OPEN);
+  record->handle = handle;
+  record->state = FILE_STATE_OPEN;
+  record->error = BFILE_CLOSED;
+  set_path(record, path);
+  return handle;
+}
+
 int reopen_file(FileRecord *record) {
   if (record == nullptr) return -1;
   if (record->state == FILE_STATE_EMPTY) return fail(record, BFILE_EMPTY);

@@ -50,6 +50,10 @@ int create_empty_file(FileRecord *record);
 int create_file_class(FileRecord *record, const char *path);
 int open_file(FileRecord *record, const char *path);
 int create_file(FileRecord *record, const char *path);
+// As create_file, on a file the caller has made and holds open as handle (a
+// descriptor of the file layer, owned by the record from now on), so that no
+// name is looked up again; -1 with "BFILE_NOTEMPTY" or "BFILE_OPEN".
+int attach_file(FileRecord *record, int handle, const char *path);
 int reopen_file(FileRecord *record);
 int close_file(FileRecord *record);
 int close_and_free(FileRecord *record);

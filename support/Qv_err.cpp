@@ -8,9 +8,11 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string>
 
 #include "platform/ui/popups.h"
 #include "platform/win/clock.h"
+#include "platform/win/files.h"
 #include "platform/win/strings.h"
 #include "support/app_hooks.h"
 
@@ -178,11 +180,13 @@ char search_error_id(const char *id, char *format, char *message) {
   if (message == nullptr) return '0';
   message[0] = '\0';
 
-  File f(error_dat != nullptr ? std::fopen(error_dat, "r") : nullptr);
+  std::string refused;
+  File f(error_dat != nullptr ? platform::files::fopen_plain(error_dat, "r", &refused) : nullptr);
   if (!f) {
-    platform::copy_bounded(message, kTextSize,
-                           std::strcmp(id, "MAIN_F_NOCONFIG") == 0 ? "F Cannot open configuration file"
-                                                                   : "F Cannot open error input file");
+    const char *text = std::strcmp(id, "MAIN_F_NOCONFIG") == 0 ? "F Cannot open configuration file"
+                                                              : "F Cannot open error input file";
+    if (refused.empty()) platform::copy_bounded(message, kTextSize, text);
+    else std::snprintf(message, kTextSize, "%s: %s", text, refused.c_str());
     return '0';
   }
   std::array<char, kTextSize> line{};

@@ -510,6 +510,13 @@ int create_qvfile(FileRecord *record, const char *path, const char *ext) {
   return 1;
 }
 
+int create_qvfile_on(FileRecord *record, int handle, const char *path) {
+  if (record == nullptr || path == nullptr) return -1;
+  if (attach_file(record, handle, path) < 0) return -1;
+  reset_header(record);
+  return 1;
+}
+
 int unlink_qvfile(FileRecord *record) {
   if (record == nullptr) return -1;
   int r = 0;

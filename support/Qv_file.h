@@ -55,6 +55,8 @@ extern int bin_para_found;
 // leaves it open for put_info. Both start with a zeroed header. 1 or -1.
 int open_qvfile(FileRecord *record, const char *path, const char *ext);
 int create_qvfile(FileRecord *record, const char *path, const char *ext);
+// As create_qvfile, on a new empty file already open as handle (attach_file).
+int create_qvfile_on(FileRecord *record, int handle, const char *path);
 // Closes, forgets the path and frees the header; close_and_free's result.
 int unlink_qvfile(FileRecord *record);
 

@@ -254,7 +254,7 @@ int update_filehistlist_filtered(QVAppNumber app, int panel, int control, const 
 
 int test_if_valid_qv_settings_file(const char *path, const char *marker) {
   if (path == nullptr || marker == nullptr || FileExists(path, nullptr) != 1) return 0;
-  const std::unique_ptr<FILE, int (*)(FILE *)> f(std::fopen(path, "rb"), &std::fclose);
+  const std::unique_ptr<FILE, int (*)(FILE *)> f(platform::files::fopen_plain(path, "rb"), &std::fclose);
   if (!f) return 0;
   char line[PARFILE_MAX_LINE + 1];
   for (;;) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/win/files.h"
+
 namespace {
 
 using LineBuffer = std::array<char, PARFILE_MAX_LINE + 2>;
@@ -294,7 +296,7 @@ int read_string(FILE *stream, char *line, int max) {
 
 int check_if_valid(const char *path, const char *pattern) {
   if (path == nullptr || pattern == nullptr) return -1;
-  FILE *f = std::fopen(path, "rb");
+  FILE *f = platform::files::fopen_plain(path, "rb");
   if (f == nullptr) return -1;
   if (std::fseek(f, 0, SEEK_SET) != 0) {
     std::fclose(f);

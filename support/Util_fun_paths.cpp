@@ -286,7 +286,7 @@ int GetValidPath(const char *path, const char *default_dir, char *out) {
 
 int MyGetFileWritability(const char *path, int *writable) {
   auto opens_for_update = [path] {
-    FILE *f = std::fopen(path, "r+b");
+    FILE *f = platform::files::fopen_plain(path, "r+b");
     if (f == nullptr) return 0;
     std::fclose(f);
     return 1;

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/ui/popups.h"
+#include "platform/win/files.h"
 
 static_assert(sizeof(off_t) == 8, "file positions must be 64 bits wide");
 
@@ -33,24 +34,8 @@ int fail(const char *name) {
   return -1;
 }
 
-// Opens for reading a file that must be a regular one (no waiting on a FIFO).
-int open_regular(const char *path, int flags) {
-  if (path == nullptr || *path == '\0') {
-    errno = ENOENT;
-    return -1;
-  }
-  const int fd = ::open(path, flags | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int e = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
-    errno = e;
-    return -1;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
-}
+// A file that must be a plain one (no waiting on a FIFO).
+int open_regular(const char *path, int flags) { return platform::files::open_plain(path, flags); }
 }  // namespace
 
 int OpenLargeFile(const char *path, int mode, int action) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "support/large_file.h"
+#include "platform/win/files.h"
 #include "support/qv_zip.h"
 #include "support/qv_zip_internal.h"
 
@@ -575,7 +576,7 @@ int item_to_file(QvUnzipReader *r, const char *name, int32_t index) {
   const std::filesystem::path p(path);
   if (cleaned.back() == '/') return createMultDirsA(path) ? ZIP_OK : ZIP_ERR_OPEN;
   if (p.has_parent_path() && !createMultDirsA(p.parent_path().string())) return ZIP_ERR_OPEN;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const int fd = platform::files::open_plain(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW);
   if (fd < 0) return ZIP_ERR_OPEN;
   int code = read_entry(r, *e, [fd](const uint8_t *d, size_t n) {
     return WriteLargeFile(fd, d, static_cast<int64_t>(n)) == static_cast<int64_t>(n) ? ZIP_OK : ZIP_ERR_WRITE;

@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "platform/win/clock.h"
+#include "platform/win/files.h"
 
 namespace platform::serial {
 namespace {
@@ -140,11 +142,17 @@ std::string tty_of_com(int com) {
 }
 
 bool load_port_description(const std::string &path, std::vector<PortEntry> *ports, std::string *error) {
-  std::ifstream in(path);
-  if (!in) {
-    *error = "cannot read " + path;
+  std::string refused;
+  FILE *f = platform::files::fopen_plain(path.c_str(), "r", &refused);
+  if (f == nullptr) {
+    *error = refused.empty() ? "cannot read " + path : "cannot read " + refused;
     return false;
   }
+  std::string text;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  std::fclose(f);
+  std::istringstream in(text);
   std::string line;
   int lineno = 0;
   while (std::getline(in, line)) {

@@ -2,6 +2,10 @@
 // RESOURCE_FORMAT.md). Read strictly: an unknown key, a value of the wrong
 // type or range, a duplicate number or an unregistered callback fails the load
 // with a negative result and a detail text (last_error_detail).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +17,7 @@
 #include <sstream>
 
 #include "platform/ui/internal.h"
+#include "platform/win/files.h"
 #include "platform/win/progdir.h"
 
 using nlohmann::json;
@@ -46,16 +51,28 @@ std::string resolve(const std::string &file) {
 
 json read_document(const std::string &file, std::string *resolved) {
   *resolved = resolve(file);
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(*resolved, ec);
-  if (ec) bad(file, "cannot be opened", UIE_FILE_NOT_FOUND);
-  if (size > kMaxResourceSize) bad(file, "is larger than a resource file can be");
-  std::ifstream in(*resolved, std::ios::binary);
-  if (!in) bad(file, "cannot be opened", UIE_FILE_NOT_FOUND);
-  std::ostringstream text;
-  text << in.rdbuf();
+  std::string refused;
+  const int fd = platform::files::open_plain(resolved->c_str(), O_RDONLY, &refused);
+  if (fd < 0 && !refused.empty()) throw ParseError{UIE_FILE_NOT_FOUND, refused};
+  if (fd < 0) bad(file, "cannot be opened", UIE_FILE_NOT_FOUND);
+  std::string text;
+  {
+    struct Closer {
+      int fd;
+      ~Closer() { ::close(fd); }
+    } closer{fd};
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) bad(file, "cannot be read", UIE_FILE_NOT_FOUND);
+      if (n == 0) break;
+      text.append(buf, static_cast<size_t>(n));
+      if (text.size() > kMaxResourceSize) bad(file, "is larger than a resource file can be");
+    }
+  }
   try {
-    json doc = json::parse(text.str());
+    json doc = json::parse(text);
     if (!doc.is_object()) bad(file, "the document is not a JSON object");
     return doc;
   } catch (const json::exception &e) {

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -67,7 +68,95 @@ bool injected(platform::files::Op op, int handle, int64_t count, int64_t *limit)
 constexpr int64_t kMaxPerCall = 1 << 30;
 
 bool stat_path(const char *path, struct stat *st) { return path != nullptr && ::stat(path, st) == 0; }
+
+int refuse(const char *path, mode_t mode, std::string *refused) {
+  if (refused != nullptr) *refused = std::string(path) + " is " + platform::files::kind_of(mode) + ", not a plain file";
+  errno = S_ISDIR(mode) ? EISDIR : EINVAL;
+  return -1;
+}
 }  // namespace
+
+namespace platform::files {
+
+const char *kind_of(unsigned mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG: return nullptr;
+    case S_IFDIR: return "a folder";
+    case S_IFIFO: return "a FIFO";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR:
+    case S_IFBLK: return "a device";
+    case S_IFLNK: return "a symbolic link";
+    default: return "no plain file";
+  }
+}
+
+int open_plain_at(int dir, const char *path, int flags, std::string *refused, unsigned create_mode) {
+  if (refused != nullptr) refused->clear();
+  if (path == nullptr || *path == '\0') {
+    errno = ENOENT;
+    return -1;
+  }
+  // A look first, so that a device is not even opened.
+  struct stat st {};
+  const int look = (flags & O_NOFOLLOW) != 0 ? AT_SYMLINK_NOFOLLOW : 0;
+  if (::fstatat(dir, path, &st, look) == 0 && !S_ISREG(st.st_mode)) return refuse(path, st.st_mode, refused);
+  const int fd = ::openat(dir, path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, static_cast<mode_t>(create_mode));
+  if (fd < 0) {
+    // A socket, or a FIFO without reader opened for writing, swapped in after the look.
+    const int e = errno;
+    if (e == ENXIO && ::fstatat(dir, path, &st, look) == 0 && !S_ISREG(st.st_mode))
+      return refuse(path, st.st_mode, refused);
+    errno = e;
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int e = errno;
+    const mode_t mode = st.st_mode;
+    ::close(fd);
+    if (mode == 0) {
+      errno = e;
+      return -1;
+    }
+    return refuse(path, mode, refused);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+int open_plain(const char *path, int flags, std::string *refused) {
+  return open_plain_at(AT_FDCWD, path, flags, refused);
+}
+
+FILE *fopen_plain(const char *path, const char *mode, std::string *refused) {
+  if (refused != nullptr) refused->clear();
+  if (mode == nullptr || *mode == '\0') {
+    errno = EINVAL;
+    return nullptr;
+  }
+  const bool update = std::string_view(mode).find('+') != std::string_view::npos;
+  int flags = update ? O_RDWR : O_RDONLY;
+  if (mode[0] == 'w') flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+  if (mode[0] == 'a') flags = (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+  const int fd = open_plain(path, flags, refused);
+  if (fd < 0) return nullptr;
+  FILE *f = ::fdopen(fd, mode);
+  if (f == nullptr) {
+    const int e = errno;
+    ::close(fd);
+    errno = e;
+  }
+  return f;
+}
+
+std::string with_kind(const char *path) {
+  if (path == nullptr) return "";
+  struct stat st {};
+  const char *kind = ::stat(path, &st) == 0 ? kind_of(st.st_mode) : nullptr;
+  return kind == nullptr ? std::string(path) : std::string(path) + " (" + kind + ", not a plain file)";
+}
+
+}  // namespace platform::files
 
 int OpenFile(const char *path, int mode, int action, int type) {
   if (path == nullptr || *path == '\0') {
@@ -84,21 +173,34 @@ int OpenFile(const char *path, int mode, int action, int type) {
   const bool writes = mode == VAL_READ_WRITE || mode == VAL_WRITE_ONLY;
   if (writes && action == VAL_TRUNCATE) flags |= O_CREAT | O_TRUNC;
   if (writes && action == VAL_APPEND) flags |= O_CREAT;
-  // A directory opens on Linux; the run-time engine refuses it.
-  struct stat st {};
-  if (stat_path(path, &st) && S_ISDIR(st.st_mode)) {
-    last_code = FMT_IO_ACCESS_DENIED;
-    return -1;
+  // What is read must be a plain file; a write-only or truncating open may
+  // reach a device such as /dev/full, never a folder, FIFO or socket.
+  const bool device_ok = mode == VAL_WRITE_ONLY || (writes && action == VAL_TRUNCATE);
+  int fd = -1;
+  if (!device_ok) {
+    std::string refused;
+    fd = platform::files::open_plain(path, flags, &refused);
+    if (fd < 0 && !refused.empty()) {
+      last_code = FMT_IO_ACCESS_DENIED;
+      return -1;
+    }
+    if (fd < 0) return fail_errno();
+  } else {
+    // A directory opens on Linux; the run-time engine refuses it.
+    struct stat st {};
+    if (stat_path(path, &st) && S_ISDIR(st.st_mode)) {
+      last_code = FMT_IO_ACCESS_DENIED;
+      return -1;
+    }
+    fd = ::open(path, flags | O_NONBLOCK | O_NOCTTY, 0666);
+    if (fd < 0) return fail_errno();
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+      ::close(fd);
+      last_code = FMT_IO_ACCESS_DENIED;
+      return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
-  const int fd = ::open(path, flags | O_NONBLOCK, 0666);
-  if (fd < 0) return fail_errno();
-  // Only regular files (and devices such as /dev/full) are files here; no FIFO waits.
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-    ::close(fd);
-    last_code = FMT_IO_ACCESS_DENIED;
-    return -1;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (writes && action == VAL_APPEND && ::lseek(fd, 0, SEEK_END) < 0) {
     const int e = errno;
     ::close(fd);
@@ -257,14 +359,14 @@ int MakeDir(const char *path) {
 
 int CopyFile(const char *source, const char *target) {
   if (source == nullptr || target == nullptr || *source == '\0' || *target == '\0') return DIR_IO_INVALID_PATH;
-  const int in = ::open(source, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) return dir_code(errno);
+  std::string refused;
+  const int in = platform::files::open_plain(source, O_RDONLY, &refused);
+  if (in < 0) return refused.empty() ? dir_code(errno) : DIR_IO_INVALID_PATH;
   struct stat src {};
-  if (::fstat(in, &src) != 0 || !S_ISREG(src.st_mode)) {
+  if (::fstat(in, &src) != 0) {
     ::close(in);
     return DIR_IO_INVALID_PATH;
   }
-  ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
   std::string to = target;
   struct stat dst {};
   if (::stat(to.c_str(), &dst) == 0 && S_ISDIR(dst.st_mode)) {

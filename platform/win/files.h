@@ -3,7 +3,9 @@
 // Handles are small ints; files are always binary (CR LF is part of the formats
 // the program writes). Positions and counts are 64 bits wide.
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <string>
 
 // OpenFile modes and actions.
 enum { VAL_READ_WRITE = 0, VAL_READ_ONLY = 1, VAL_WRITE_ONLY = 2 };
@@ -86,6 +88,27 @@ inline int64_t CVI_WriteFile(int handle, const void *buffer, int64_t count) {
 inline int CVI_SetCommitMode(int commit) { return SetCommitMode(commit); }
 
 namespace platform::files {
+
+// Files the program opens by a name it was given are plain files: a FIFO
+// would stop the open (or the reads) until some writer comes, a device may
+// act on being opened, and neither is a file of ours.
+
+// What a file of this type (st_mode) is when it is no plain file ("a FIFO",
+// "a folder", "a device", "a socket", "a symbolic link"); null for a plain file.
+const char *kind_of(unsigned mode);
+// Opens path (relative to dir; AT_FDCWD for the working folder) with open's
+// flags, never waiting: a name that is no plain file is refused before and
+// after the open (one swapped in between), and the descriptor is blocking
+// again when returned. -1 with errno set on failure; a refused file gives
+// EISDIR (a folder) or EINVAL and, when refused is not null, a text such as
+// "<path> is a FIFO, not a plain file" (else refused is emptied).
+int open_plain_at(int dir, const char *path, int flags, std::string *refused = nullptr, unsigned create_mode = 0666);
+int open_plain(const char *path, int flags, std::string *refused = nullptr);
+// The same as a stdio stream; mode as fopen's ("r", "rb", "r+b", "a+", "w").
+FILE *fopen_plain(const char *path, const char *mode, std::string *refused = nullptr);
+// path for a report, with what it is when it names something that is no
+// plain file: "/x/kmvusb.ini (a FIFO, not a plain file)".
+std::string with_kind(const char *path);
 
 // Fault injection for tests: the hook sees every call before the system does.
 enum class Op { open, close, read, write, seek };

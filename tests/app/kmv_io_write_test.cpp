@@ -2,12 +2,17 @@
 // file's name with the file error and leaves the previous file as it was.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -246,6 +251,76 @@ TEST_F(SafeWrite, ALinkIsKeptAndItsTargetWritten) {
     EXPECT_TRUE(temporaries(dir.file("real")).empty());
     EXPECT_TRUE(temporaries(dir.file("links")).empty());
   }
+}
+
+// In a folder another user can write, the temporary's name is theirs to
+// swap: here, at the file layer's first call after the temporary was made, it
+// becomes a link to a file of someone else's. Nothing is written through that
+// link, the link is not renamed over the setup file, and it stays (not ours
+// to remove).
+TEST_F(SafeWrite, ALinkSwappedInForTheTemporaryWritesNothingThroughIt) {
+  namespace fs = std::filesystem;
+  const std::string path = dir.file("trq_auto.set");
+  ASSERT_EQ(save(path, "#MP1 [MP_C1U_P5,B,0]"), 0);
+  testsupport::TempDir elsewhere;
+  const std::string victim = elsewhere.write("precious.txt", "not a setup file");
+  std::string swapped;
+  platform::files::set_fault_hook([&](platform::files::Op, int, int64_t) {
+    if (swapped.empty())
+      for (const std::string &t : temporaries(dir.path())) {
+        swapped = dir.file(t);
+        fs::remove(swapped);
+        fs::create_symlink(victim, swapped);
+      }
+    return platform::files::Fault{};
+  });
+  const int r = save(path, "#MP1 [MP_C1U_P5,B,1]");
+  platform::files::set_fault_hook({});
+  ASSERT_FALSE(swapped.empty()) << "no temporary was seen";
+  EXPECT_EQ(r, -1);
+  EXPECT_EQ(testsupport::read_file(victim), "not a setup file");
+  EXPECT_FALSE(fs::is_symlink(path));
+  EXPECT_EQ(body_of(path), (std::vector<std::string>{"SYS_PARA_BEGIN:", "#MP1 [MP_C1U_P5,B,0]", "SYS_PARA_END:"}));
+  EXPECT_TRUE(fs::is_symlink(swapped));
+  EXPECT_EQ(reports.count("BFILE_CREATE"), 1) << reports.log();
+}
+
+// A leftover that looks like a temporary of this file but belongs to
+// another user is theirs: a save removes only its own user's leftovers.
+TEST_F(SafeWrite, ALeftoverOfAnotherUserIsNotRemoved) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give a file away";
+  const std::string path = dir.file("trq_auto.set");
+  const std::string theirs = dir.write(".trq_auto.set.trq-Ab12Cd", "another user's");
+  const std::string mine = dir.write(".trq_auto.set.trq-Ef34Gh", "left by a killed save");
+  ASSERT_EQ(chown(theirs.c_str(), 4321, 4321), 0);
+  ASSERT_EQ(save(path, "#MP1 [MP_C1U_P5,B,1]"), 0);
+  EXPECT_EQ(testsupport::read_file(theirs), "another user's");
+  EXPECT_FALSE(std::filesystem::exists(mine));
+}
+
+// A setup file is replaced only where a plain file (or nothing) is: a FIFO,
+// device or socket of that name stays what it is, and the report says what
+// it is.
+TEST_F(SafeWrite, ANameThatIsNoPlainFileIsNotReplaced) {
+  namespace fs = std::filesystem;
+  const std::string fifo = dir.file("fifo.set"), device = dir.file("device.set"), sock = dir.file("socket.set");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::pair<std::string, std::string>> cases = {{fifo, "a FIFO"}};
+  if (mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) cases.emplace_back(device, "a device");
+  const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  if (sock.size() < sizeof a.sun_path) std::memcpy(a.sun_path, sock.c_str(), sock.size() + 1);
+  if (s >= 0 && bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) cases.emplace_back(sock, "a socket");
+  for (const auto &[name, kind] : cases) {
+    SCOPED_TRACE(kind);
+    const auto type = fs::symlink_status(name).type();
+    EXPECT_EQ(save(name, "#MP1 [MP_C1U_P5,B,1]"), -1);
+    EXPECT_EQ(fs::symlink_status(name).type(), type);
+    EXPECT_EQ(reports.count(name + " (" + kind + ", not a plain file)"), 1) << reports.log();
+  }
+  if (s >= 0) close(s);
+  EXPECT_TRUE(temporaries(dir.path()).empty());
 }
 
 }  // namespace

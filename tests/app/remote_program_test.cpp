@@ -306,4 +306,37 @@ TEST_F(RemoteProgram, ASecondProgramRunsWithoutRemoteControl) {
   EXPECT_EQ(wait_for(second, 30), 0) << testsupport::read_file(out);
 }
 
+// A FIFO in place of the automatic setup file stops nothing: the start
+// reports what it is, the program answers its remote control, and the save at
+// quit leaves the FIFO a FIFO.
+TEST_F(RemoteProgram, AFifoAutomaticSetupFileIsReportedAndTheProgramAnswers) {
+  std::filesystem::create_directories(run_.file("data/qv/trq"));
+  ASSERT_EQ(mkfifo(auto_set().c_str(), 0600), 0);
+  const std::string file = setup_file("beam.set");
+  start({"-s1", "-m2"});
+  const Outcome load = remote({"load", file});
+  EXPECT_EQ(load.status, 0) << load.output;
+  const Outcome quit = remote({"quit"});
+  EXPECT_EQ(quit.status, 0) << quit.output;
+  EXPECT_EQ(finish(), 0) << program_output();
+  EXPECT_NE(program_output().find(auto_set() + " (a FIFO, not a plain file)"), std::string::npos) << program_output();
+  struct stat st {};
+  EXPECT_TRUE(lstat(auto_set().c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+// A FIFO named as the ini file ends the start as a missing one does, with
+// what it is, instead of waiting for a writer that never comes.
+TEST_F(RemoteProgram, AFifoIniFileEndsTheStartAsAnUnreadableOne) {
+  const std::string ini = run_.file("kmvusb.ini");
+  ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0);
+  program_ = spawn({TRQ_PROGRAM, "-f" + ini, "-s1", "-m2"}, run_.file("program.out"));
+  ASSERT_GT(program_, 0);
+  const int status = finish();
+  EXPECT_NE(status, -1) << "still waiting after 30 s";
+  EXPECT_NE(status, 0);
+  EXPECT_NE(program_output().find("can't open configuration file " + ini + " (a FIFO, not a plain file)"),
+            std::string::npos)
+      << program_output();
+}
+
 }  // namespace
