@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/win/files.h"
 #include "platform/win/own_folder.h"
 #include "platform/win/progdir.h"
 #include "platform/win/registry_text.h"
@@ -105,18 +106,8 @@ std::string open_folder(HKEY root, bool create, Folder *folder) {
   }
 }
 
-// What a hive file that is no plain file is, in the operator's words.
-std::string kind_of(mode_t mode) {
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISLNK(mode)) return "a link";
-  return "something else";
-}
-
 std::string not_a_file(HKEY root, mode_t mode) {
-  return hive_file(root) + " is " + kind_of(mode) + ", not a plain file";
+  return hive_file(root) + " is " + platform::files::kind_of(mode) + ", not a plain file";
 }
 
 // Opens the hive file in its folder for reading: its descriptor, or -1 and
@@ -125,22 +116,10 @@ std::string not_a_file(HKEY root, mode_t mode) {
 // on and a link never followed.
 int open_hive_file(int dir_fd, HKEY root, std::string *problem) {
   const char *name = hive_name(root);
-  struct stat st{};
-  // Looked at before the open so as not to open a device at all.
-  if (::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
-  int fd = -1;
-  if (S_ISREG(st.st_mode)) {
-    // O_NONBLOCK keeps a FIFO put there meanwhile from holding the open; a
-    // plain file reads as without it.
-    fd = ::openat(dir_fd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 && errno != ELOOP) return -1;
-    if (fd < 0) st.st_mode = S_IFLNK;
-    if (fd >= 0 && ::fstat(fd, &st) != 0) st.st_mode = 0;
-    if (S_ISREG(st.st_mode)) return fd;
-    if (fd >= 0) ::close(fd);
-  }
-  *problem = not_a_file(root, st.st_mode);
-  return -1;
+  std::string refused;  // names the file by its name in the folder
+  const int fd = platform::files::open_plain_at(dir_fd, name, O_RDONLY | O_NOFOLLOW, &refused);
+  if (fd < 0 && !refused.empty()) *problem = hive_file(root) + refused.substr(std::strlen(name));
+  return fd;
 }
 
 // Why the hive file in its folder is not to be replaced ("" when it may be):

@@ -89,7 +89,7 @@ TEST(RegistryHiveFile, ASpecialFileIsNeitherWaitedOnNorReplaced) {
        [](const std::string &p) { return geteuid() == 0 && mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; }},
       {"a socket", make_socket},
       {"a folder", [](const std::string &p) { return mkdir(p.c_str(), 0700) == 0; }},
-      {"a link",
+      {"a symbolic link",
        [](const std::string &p) { return put_file(p + ".target", kPlanted) && symlink("user.reg.target", p.c_str()) == 0; }},
   };
   for (const Special &c : cases) {
