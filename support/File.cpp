@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "platform/win/files.h"
 #include "support/Qv_err.h"
@@ -265,16 +264,17 @@ int read_file_c(FileRecord *record, char *buffer, int length) {
   const int64_t start = tell_file(record);
   if (start < 0) return -1;
   if (buffer == nullptr || length < 1) return fail(record, BFILE_READ);
-  std::vector<char> tmp(static_cast<size_t>(length));
-  const int64_t n = read_file(record, tmp.data(), length);
+  // Read in place: the line ends within the bytes read, and its end mark
+  // goes where it ends.
+  const int64_t n = read_file(record, buffer, length);
   if (n < 0) return fail(record, BFILE_READ);
   if (n == 0) return fail(record, BFILE_EOF);
-  const auto *cr = static_cast<const char *>(std::memchr(tmp.data(), '\r', static_cast<size_t>(n)));
+  const auto *cr = static_cast<const char *>(std::memchr(buffer, '\r', static_cast<size_t>(n)));
   int64_t kept = 0;
   int64_t skip = 0;
   int result = 0;
   if (cr != nullptr) {
-    kept = cr - tmp.data();
+    kept = cr - buffer;
     skip = 2;  // CR and the LF that follows it
     result = static_cast<int>(kept) + 1;
   } else if (n < length) {
@@ -284,7 +284,6 @@ int read_file_c(FileRecord *record, char *buffer, int length) {
     kept = length - 1;
     result = -3;
   }
-  std::memcpy(buffer, tmp.data(), static_cast<size_t>(kept));
   buffer[kept] = '\0';
   if (seek_file(record, start + kept + skip, 0) < 0) return -1;
   record->error = BFILE_CLOSED;
