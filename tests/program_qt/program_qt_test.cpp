@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <functional>
+#include <string>
 
 #include "app/kmv_io_files.h"
 #include "app/kmv_io_globals.h"
@@ -21,6 +23,7 @@
 #include "platform/ui_qt/qt_start.h"
 #include "platform/ui_qt/qt_view.h"
 #include "tests/app/program_fixture.h"
+#include "tests/testsupport/qt_step.h"
 
 namespace qt = platform::ui_qt;
 
@@ -35,13 +38,39 @@ class ProgramQt : public apptest::ProgramFixture {
     ASSERT_TRUE(qt::start(argc, argv, true));
   }
   static void TearDownTestSuite() { qt::stop(); }
+
+  // One operator step that opens a popup: open() is the click that shows it
+  // (the popup runs modally inside it), answer(popup) what the operator then
+  // does, once the popup shows. False when the step went wrong; the test has
+  // failed then, naming the step.
+  static bool step(const std::string &name, const std::function<void(int popup)> &answer,
+                   const std::function<void()> &open) {
+    SCOPED_TRACE(name);
+    testsupport::QtStep watch(name);
+    bool answered = false;
+    QTimer shown;  // looks for the popup every 20 ms while the click runs
+    QObject::connect(&shown, &QTimer::timeout, [&] {
+      const int popup = platform::ui::model::top_popup();
+      QWidget *w = popup > 0 ? qt::panel_widget(popup) : nullptr;
+      if (w == nullptr || !w->isVisible()) return;
+      shown.stop();
+      answered = true;
+      answer(popup);
+    });
+    shown.start(20);
+    open();
+    shown.stop();
+    if (!answered) ADD_FAILURE() << "step \"" << name << "\": no popup showed";
+    return answered && !watch.fired() && !::testing::Test::HasFatalFailure();
+  }
 };
 
 TEST_F(ProgramQt, AClickOnThePlus5VSwitchOfConnector1SetsItsRegisterBit) {
   add_module("FTA", 1, "KMV-USB-1", "KM0010");
   add_module("FTB", 2, "KMV-USB-2", "KM0020");
   bool checked = false;
-  QTimer::singleShot(0, [&] {
+  auto clicks = [&] {
+    testsupport::QtStep watch("the clicks on connector 1's outputs and +5 V");
     ASSERT_NE(qt::panel_widget(trq_panel), nullptr);
     EXPECT_TRUE(qt::panel_widget(trq_panel)->isVisible());
     // Connector 1's outputs on, then its +5 V supply on the configuration page.
@@ -54,8 +83,11 @@ TEST_F(ProgramQt, AClickOnThePlus5VSwitchOfConnector1SetsItsRegisterBit) {
     EXPECT_EQ(read_int_parameter(st_trq, 1), 1);
     EXPECT_EQ((latch("FTA", 0) >> 4) & 1, 0);
     EXPECT_EQ((latch("FTB", 0) >> 4) & 1, 1);
-    checked = true;
-    QuitUserInterface(0);
+    checked = !watch.fired();
+  };
+  QTimer::singleShot(0, [&] {
+    clicks();
+    QuitUserInterface(0);  // also after a step that went wrong
   });
   EXPECT_EQ(run({"-info", "-silent"}), 0);
   EXPECT_TRUE(checked);
@@ -64,11 +96,10 @@ TEST_F(ProgramQt, AClickOnThePlus5VSwitchOfConnector1SetsItsRegisterBit) {
 
 // Typed into the dialogs' name fields, then a mouse click on their button;
 // the quit popup's keys. Each dialog runs modally inside the click that
-// opened it, so the operator's next steps are queued before that click, a
-// little later than the showing of the popup.
+// opened it; the operator answers once it shows. A step that goes wrong
+// ends the run.
 TEST_F(ProgramQt, TypedNamesAndTheKeysOfTheDialogs) {
   namespace fs = std::filesystem;
-  constexpr int kLater = 100;  // ms
   auto type_into = [](int panel, int control, const char *text) {
     auto *edit = qobject_cast<QLineEdit *>(qt::control_widget(panel, control));
     ASSERT_NE(edit, nullptr);
@@ -78,62 +109,67 @@ TEST_F(ProgramQt, TypedNamesAndTheKeysOfTheDialogs) {
     edit->selectAll();
     QTest::keyClicks(edit, text);
   };
-  bool checked = false;
+  auto click = [](int panel, int control) {
+    return [panel, control] { QTest::mouseClick(qt::control_widget(panel, control), Qt::LeftButton); };
+  };
+  bool checked = false, all_done = false;
   float before_load = 0;
-  QTimer::singleShot(0, [&] {
+  auto steps = [&] {
     save_usb(auto_set_file, nullptr);  // the preset name of the save dialog exists
     set_usbmodule_parameter(st_trq, 4, float_value(21.0f));
     auto *tabs = qobject_cast<QTabWidget *>(qt::control_widget(trq_panel, MAIN_TAB));
     ASSERT_NE(tabs, nullptr);
     tabs->setCurrentIndex(1);  // the options page, as a click on its tab
     ASSERT_TRUE(qt::control_widget(trq_opt_panel, OPT_SAVE)->isVisible());
-    QTimer::singleShot(kLater, [&] {
-      const int dialog = platform::ui::model::top_popup();
-      type_into(dialog, SAVE_NAME, "new1");
-      QTest::mouseClick(qt::control_widget(dialog, SAVE_SAVE), Qt::LeftButton);
-    });
-    // A question about overwriting would wait for ever: fail and answer No.
-    QTimer::singleShot(5000, [] {
-      if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-        ADD_FAILURE() << "asked: " << box->text().toStdString();
-        box->reject();
-      }
-    });
-    QTest::mouseClick(qt::control_widget(trq_opt_panel, OPT_SAVE), Qt::LeftButton);
+    // A question about overwriting would wait for ever: the step's watchdog fails it.
+    ASSERT_TRUE(step(
+        "the save dialog: new1 typed, Save clicked",
+        [&](int dialog) {
+          type_into(dialog, SAVE_NAME, "new1");
+          QTest::mouseClick(qt::control_widget(dialog, SAVE_SAVE), Qt::LeftButton);
+        },
+        click(trq_opt_panel, OPT_SAVE)));
     EXPECT_TRUE(fs::exists(data_file("new1.set")));
     EXPECT_EQ(platform::ui::model::top_popup(), 0);
 
     set_usbmodule_parameter(st_trq, 4, float_value(5.0f));
     before_load = read_float_parameter(st_trq, 4);
-    QTimer::singleShot(kLater, [&] {
-      const int dialog = platform::ui::model::top_popup();
-      type_into(dialog, LOAD_NAME, "missing");
-      QTest::mouseClick(qt::control_widget(dialog, LOAD_LOAD), Qt::LeftButton);
-      QTimer::singleShot(kLater, [dialog] { QTest::keyClick(qt::control_widget(dialog, LOAD_NAME), Qt::Key_Escape); });
-    });
-    QTest::mouseClick(qt::control_widget(trq_opt_panel, OPT_LOAD), Qt::LeftButton);
+    ASSERT_TRUE(step(
+        "the load dialog: missing typed, Load clicked, then Escape",
+        [&](int dialog) {
+          type_into(dialog, LOAD_NAME, "missing");
+          QTest::mouseClick(qt::control_widget(dialog, LOAD_LOAD), Qt::LeftButton);
+          QTimer::singleShot(100, [dialog] { QTest::keyClick(qt::control_widget(dialog, LOAD_NAME), Qt::Key_Escape); });
+        },
+        click(trq_opt_panel, OPT_LOAD)));
     EXPECT_EQ(read_float_parameter(st_trq, 4), before_load);  // new1.set was not applied
     EXPECT_EQ(platform::ui::model::top_popup(), 0);
 
     // The quit popup: Escape cancels, Enter quits with the box as it is.
     fs::remove(auto_set_file);
-    QTimer::singleShot(kLater, [] {
-      const int popup = platform::ui::model::top_popup();
-      QTest::keyClick(qt::control_widget(popup, QUIT_SAVE_SETUP), Qt::Key_Escape);
-    });
-    QTest::mouseClick(qt::control_widget(trq_panel, MAIN_QUIT), Qt::LeftButton);
+    ASSERT_TRUE(step(
+        "the quit popup: Escape cancels",
+        [](int popup) { QTest::keyClick(qt::control_widget(popup, QUIT_SAVE_SETUP), Qt::Key_Escape); },
+        click(trq_panel, MAIN_QUIT)));
     EXPECT_EQ(platform::ui::model::top_popup(), 0);
     EXPECT_FALSE(fs::exists(auto_set_file));
-    QTimer::singleShot(kLater, [&] {
-      const int popup = platform::ui::model::top_popup();
-      auto *box = qobject_cast<QCheckBox *>(qt::control_widget(popup, QUIT_SAVE_SETUP));
-      ASSERT_NE(box, nullptr);
-      box->setFocus();
-      QTest::keyClick(box, Qt::Key_Return);
-      EXPECT_TRUE(box->isChecked());
-      checked = true;
-    });
-    QTest::mouseClick(qt::control_widget(trq_panel, MAIN_QUIT), Qt::LeftButton);
+    ASSERT_TRUE(step(
+        "the quit popup: Return on its box quits",
+        [&](int popup) {
+          auto *box = qobject_cast<QCheckBox *>(qt::control_widget(popup, QUIT_SAVE_SETUP));
+          ASSERT_NE(box, nullptr);
+          box->setFocus();
+          QTest::keyClick(box, Qt::Key_Return);
+          EXPECT_TRUE(box->isChecked());
+          checked = true;
+        },
+        click(trq_panel, MAIN_QUIT)));
+    all_done = true;
+  };
+  QTimer::singleShot(0, [&] {
+    steps();
+    // A step that went wrong left the program running: end it.
+    if (!all_done) QuitUserInterface(1);
   });
   EXPECT_EQ(run({"-s1", "-m2", "-info", "-silent"}), 0);
   EXPECT_TRUE(checked);
