@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/kmv_io_files.h"
@@ -41,26 +42,24 @@ class ProgramQt : public apptest::ProgramFixture {
 
   // One operator step that opens a popup: open() is the click that shows it
   // (the popup runs modally inside it), answer(popup) what the operator then
-  // does, once the popup shows. False when the step went wrong; the test has
-  // failed then, naming the step.
-  static bool step(const std::string &name, const std::function<void(int popup)> &answer,
+  // does, once the program waits in the popup. False when the step went
+  // wrong; the test has failed then, naming the step.
+  static bool step(const std::string &name, std::function<void(int popup)> answer,
                    const std::function<void()> &open) {
     SCOPED_TRACE(name);
     testsupport::QtStep watch(name);
+    auto over = std::make_shared<bool>(false);
     bool answered = false;
-    QTimer shown;  // looks for the popup every 20 ms while the click runs
-    QObject::connect(&shown, &QTimer::timeout, [&] {
+    later([over, &answered, answer = std::move(answer)] {
+      if (*over) return;  // the step ended without its popup
       const int popup = platform::ui::model::top_popup();
-      QWidget *w = popup > 0 ? qt::panel_widget(popup) : nullptr;
-      if (w == nullptr || !w->isVisible()) return;
-      shown.stop();
+      if (popup == 0) return;
       answered = true;
       answer(popup);
     });
-    shown.start(20);
     open();
-    shown.stop();
-    if (!answered) ADD_FAILURE() << "step \"" << name << "\": no popup showed";
+    *over = true;
+    if (!answered) ADD_FAILURE() << "step \"" << name << "\": no popup waited for an answer";
     return answered && !watch.fired() && !::testing::Test::HasFatalFailure();
   }
 };
@@ -96,8 +95,8 @@ TEST_F(ProgramQt, AClickOnThePlus5VSwitchOfConnector1SetsItsRegisterBit) {
 
 // Typed into the dialogs' name fields, then a mouse click on their button;
 // the quit popup's keys. Each dialog runs modally inside the click that
-// opened it; the operator answers once it shows. A step that goes wrong
-// ends the run.
+// opened it; the operator answers once the program waits in it. A step that
+// goes wrong ends the run.
 TEST_F(ProgramQt, TypedNamesAndTheKeysOfTheDialogs) {
   namespace fs = std::filesystem;
   auto type_into = [](int panel, int control, const char *text) {
@@ -122,38 +121,41 @@ TEST_F(ProgramQt, TypedNamesAndTheKeysOfTheDialogs) {
     tabs->setCurrentIndex(1);  // the options page, as a click on its tab
     ASSERT_TRUE(qt::control_widget(trq_opt_panel, OPT_SAVE)->isVisible());
     // A question about overwriting would wait for ever: the step's watchdog fails it.
-    ASSERT_TRUE(step(
+    if (!step(
         "the save dialog: new1 typed, Save clicked",
         [&](int dialog) {
           type_into(dialog, SAVE_NAME, "new1");
           QTest::mouseClick(qt::control_widget(dialog, SAVE_SAVE), Qt::LeftButton);
         },
-        click(trq_opt_panel, OPT_SAVE)));
+        click(trq_opt_panel, OPT_SAVE)))
+      return;
     EXPECT_TRUE(fs::exists(data_file("new1.set")));
     EXPECT_EQ(platform::ui::model::top_popup(), 0);
 
     set_usbmodule_parameter(st_trq, 4, float_value(5.0f));
     before_load = read_float_parameter(st_trq, 4);
-    ASSERT_TRUE(step(
+    if (!step(
         "the load dialog: missing typed, Load clicked, then Escape",
         [&](int dialog) {
           type_into(dialog, LOAD_NAME, "missing");
           QTest::mouseClick(qt::control_widget(dialog, LOAD_LOAD), Qt::LeftButton);
-          QTimer::singleShot(100, [dialog] { QTest::keyClick(qt::control_widget(dialog, LOAD_NAME), Qt::Key_Escape); });
+          later([dialog] { QTest::keyClick(qt::control_widget(dialog, LOAD_NAME), Qt::Key_Escape); });
         },
-        click(trq_opt_panel, OPT_LOAD)));
+        click(trq_opt_panel, OPT_LOAD)))
+      return;
     EXPECT_EQ(read_float_parameter(st_trq, 4), before_load);  // new1.set was not applied
     EXPECT_EQ(platform::ui::model::top_popup(), 0);
 
     // The quit popup: Escape cancels, Enter quits with the box as it is.
     fs::remove(auto_set_file);
-    ASSERT_TRUE(step(
+    if (!step(
         "the quit popup: Escape cancels",
         [](int popup) { QTest::keyClick(qt::control_widget(popup, QUIT_SAVE_SETUP), Qt::Key_Escape); },
-        click(trq_panel, MAIN_QUIT)));
+        click(trq_panel, MAIN_QUIT)))
+      return;
     EXPECT_EQ(platform::ui::model::top_popup(), 0);
     EXPECT_FALSE(fs::exists(auto_set_file));
-    ASSERT_TRUE(step(
+    if (!step(
         "the quit popup: Return on its box quits",
         [&](int popup) {
           auto *box = qobject_cast<QCheckBox *>(qt::control_widget(popup, QUIT_SAVE_SETUP));
@@ -163,7 +165,8 @@ TEST_F(ProgramQt, TypedNamesAndTheKeysOfTheDialogs) {
           EXPECT_TRUE(box->isChecked());
           checked = true;
         },
-        click(trq_panel, MAIN_QUIT)));
+        click(trq_panel, MAIN_QUIT)))
+      return;
     all_done = true;
   };
   QTimer::singleShot(0, [&] {
