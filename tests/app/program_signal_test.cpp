@@ -70,12 +70,21 @@ class Started {
     }
   }
   bool running() const { return pid_ > 0; }
-  // Waits until the program offers its remote control (the end of the
-  // start-up; the window follows at once).
-  void wait_started() {
-    for (int i = 0; i < 800 && !fs::exists(socket()); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Waits until the program's remote control takes a connection (the end of
+  // the start-up; its signal handling is in place long before); false when
+  // the program ended first or 60 s passed.
+  bool wait_started() {
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         std::chrono::steady_clock::now() < until;) {
+      if (testsupport::accepts_connections(socket())) return true;
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = 0;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
   }
   std::string socket() const { return home.file("qv-dde/kmv-usb.sock"); }
   int end_with(int signo) {
@@ -115,8 +124,7 @@ TEST_P(ProgramProcess, ASignalEndsTheRunThroughTheQuitPath) {
 #endif
   Started run(GetParam().qt);
   ASSERT_TRUE(run.running());
-  run.wait_started();
-  ASSERT_TRUE(fs::exists(run.socket())) << run.stderr_text();
+  ASSERT_TRUE(run.wait_started()) << run.stderr_text();
   const int status = run.end_with(GetParam().signal);
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -145,7 +153,7 @@ TEST(ProgramProcessLimits, ASaveOverTheFileSizeLimitFailsAsAWrite) {
   ASSERT_FALSE(program().empty()) << "the program is not built";
   Started run(false, 1024);  // the registration fits, the setup file (about 2 kB) does not
   ASSERT_TRUE(run.running());
-  run.wait_started();
+  ASSERT_TRUE(run.wait_started()) << run.stderr_text();
   const int status = run.end_with(SIGTERM);
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << run.stderr_text();
   EXPECT_EQ(WEXITSTATUS(status), 0);

@@ -7,9 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,17 +29,6 @@ extern char **environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The service's socket takes connections (it appears a moment before it listens).
-bool accepts(const std::string &path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-  const bool ok = fd >= 0 && connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
-  if (fd >= 0) close(fd);
-  return ok;
-}
 
 // Parameters of the file loaded from outside: slot, parameter, value, float.
 struct Setting {
@@ -141,7 +128,7 @@ class RemoteProgram : public apptest::AppFixture {
     ASSERT_GT(program_, 0);
     const std::string sock = run_.file("rt/qv-dde/kmv-usb.sock");
     for (auto until = Clock::now() + std::chrono::seconds(30); Clock::now() < until;) {
-      if (accepts(sock)) return;
+      if (testsupport::accepts_connections(sock)) return;
       if (waitpid(program_, nullptr, WNOHANG) == program_) {
         program_ = 0;
         FAIL() << "the program ended at start-up:\n" << program_output();

@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@
 #include "platform/ui_qt/qt_start.h"
 #include "platform/ui_qt/qt_view.h"
 #include "tests/app/program_fixture.h"
+#include "tests/testsupport/qt_step.h"
 
 namespace qt = platform::ui_qt;
 
@@ -40,13 +43,37 @@ class ProgramQt : public apptest::ProgramFixture {
     ASSERT_TRUE(qt::start(argc, argv, true));
   }
   static void TearDownTestSuite() { qt::stop(); }
+
+  // One operator step that opens a popup: open() is the click that shows it
+  // (the popup runs modally inside it), answer(popup) what the operator then
+  // does, once the program waits in the popup. False when the step went
+  // wrong; the test has failed then, naming the step.
+  static bool step(const std::string &name, std::function<void(int popup)> answer,
+                   const std::function<void()> &open) {
+    SCOPED_TRACE(name);
+    testsupport::QtStep watch(name);
+    auto over = std::make_shared<bool>(false);
+    bool answered = false;
+    later([over, &answered, answer = std::move(answer)] {
+      if (*over) return;  // the step ended without its popup
+      const int popup = platform::ui::model::top_popup();
+      if (popup == 0) return;
+      answered = true;
+      answer(popup);
+    });
+    open();
+    *over = true;
+    if (!answered) ADD_FAILURE() << "step \"" << name << "\": no popup waited for an answer";
+    return answered && !watch.fired() && !::testing::Test::HasFatalFailure();
+  }
 };
 
 TEST_F(ProgramQt, AClickOnThePlus5VSwitchOfConnector1SetsItsRegisterBit) {
   add_module("FTA", 1, "KMV-USB-1", "KM0010");
   add_module("FTB", 2, "KMV-USB-2", "KM0020");
   bool checked = false;
-  QTimer::singleShot(0, [&] {
+  auto clicks = [&] {
+    testsupport::QtStep watch("the clicks on connector 1's outputs and +5 V");
     ASSERT_NE(qt::panel_widget(trq_panel), nullptr);
     EXPECT_TRUE(qt::panel_widget(trq_panel)->isVisible());
     // Connector 1's outputs on, then its +5 V supply on the configuration page.
@@ -59,8 +86,11 @@ TEST_F(ProgramQt, AClickOnThePlus5VSwitchOfConnector1SetsItsRegisterBit) {
     EXPECT_EQ(read_int_parameter(st_trq, 1), 1);
     EXPECT_EQ((latch("FTA", 0) >> 4) & 1, 0);
     EXPECT_EQ((latch("FTB", 0) >> 4) & 1, 1);
-    checked = true;
-    QuitUserInterface(0);
+    checked = !watch.fired();
+  };
+  QTimer::singleShot(0, [&] {
+    clicks();
+    QuitUserInterface(0);  // also after a step that went wrong
   });
   EXPECT_EQ(run({"-info", "-silent"}), 0);
   EXPECT_TRUE(checked);
@@ -69,11 +99,10 @@ TEST_F(ProgramQt, AClickOnThePlus5VSwitchOfConnector1SetsItsRegisterBit) {
 
 // Typed into the dialogs' name fields, then a mouse click on their button;
 // the quit popup's keys. Each dialog runs modally inside the click that
-// opened it, so the operator's next steps are queued before that click, a
-// little later than the showing of the popup.
+// opened it; the operator answers once the program waits in it. A step that
+// goes wrong ends the run.
 TEST_F(ProgramQt, TypedNamesAndTheKeysOfTheDialogs) {
   namespace fs = std::filesystem;
-  constexpr int kLater = 100;  // ms
   auto type_into = [](int panel, int control, const char *text) {
     auto *edit = qobject_cast<QLineEdit *>(qt::control_widget(panel, control));
     ASSERT_NE(edit, nullptr);
@@ -83,62 +112,71 @@ TEST_F(ProgramQt, TypedNamesAndTheKeysOfTheDialogs) {
     edit->selectAll();
     QTest::keyClicks(edit, text);
   };
-  bool checked = false;
+  auto click = [](int panel, int control) {
+    return [panel, control] { QTest::mouseClick(qt::control_widget(panel, control), Qt::LeftButton); };
+  };
+  bool checked = false, all_done = false;
   float before_load = 0;
-  QTimer::singleShot(0, [&] {
+  auto steps = [&] {
     save_usb(auto_set_file, nullptr);  // the preset name of the save dialog exists
     set_usbmodule_parameter(st_trq, 4, float_value(21.0f));
     auto *tabs = qobject_cast<QTabWidget *>(qt::control_widget(trq_panel, MAIN_TAB));
     ASSERT_NE(tabs, nullptr);
     tabs->setCurrentIndex(1);  // the options page, as a click on its tab
     ASSERT_TRUE(qt::control_widget(trq_opt_panel, OPT_SAVE)->isVisible());
-    QTimer::singleShot(kLater, [&] {
-      const int dialog = platform::ui::model::top_popup();
-      type_into(dialog, SAVE_NAME, "new1");
-      QTest::mouseClick(qt::control_widget(dialog, SAVE_SAVE), Qt::LeftButton);
-    });
-    // A question about overwriting would wait for ever: fail and answer No.
-    QTimer::singleShot(5000, [] {
-      if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-        ADD_FAILURE() << "asked: " << box->text().toStdString();
-        box->reject();
-      }
-    });
-    QTest::mouseClick(qt::control_widget(trq_opt_panel, OPT_SAVE), Qt::LeftButton);
+    // A question about overwriting would wait for ever: the step's watchdog fails it.
+    if (!step(
+        "the save dialog: new1 typed, Save clicked",
+        [&](int dialog) {
+          type_into(dialog, SAVE_NAME, "new1");
+          QTest::mouseClick(qt::control_widget(dialog, SAVE_SAVE), Qt::LeftButton);
+        },
+        click(trq_opt_panel, OPT_SAVE)))
+      return;
     EXPECT_TRUE(fs::exists(data_file("new1.set")));
     EXPECT_EQ(platform::ui::model::top_popup(), 0);
 
     set_usbmodule_parameter(st_trq, 4, float_value(5.0f));
     before_load = read_float_parameter(st_trq, 4);
-    QTimer::singleShot(kLater, [&] {
-      const int dialog = platform::ui::model::top_popup();
-      type_into(dialog, LOAD_NAME, "missing");
-      QTest::mouseClick(qt::control_widget(dialog, LOAD_LOAD), Qt::LeftButton);
-      QTimer::singleShot(kLater, [dialog] { QTest::keyClick(qt::control_widget(dialog, LOAD_NAME), Qt::Key_Escape); });
-    });
-    QTest::mouseClick(qt::control_widget(trq_opt_panel, OPT_LOAD), Qt::LeftButton);
+    if (!step(
+        "the load dialog: missing typed, Load clicked, then Escape",
+        [&](int dialog) {
+          type_into(dialog, LOAD_NAME, "missing");
+          QTest::mouseClick(qt::control_widget(dialog, LOAD_LOAD), Qt::LeftButton);
+          later([dialog] { QTest::keyClick(qt::control_widget(dialog, LOAD_NAME), Qt::Key_Escape); });
+        },
+        click(trq_opt_panel, OPT_LOAD)))
+      return;
     EXPECT_EQ(read_float_parameter(st_trq, 4), before_load);  // new1.set was not applied
     EXPECT_EQ(platform::ui::model::top_popup(), 0);
 
     // The quit popup: Escape cancels, Enter quits with the box as it is.
     fs::remove(auto_set_file);
-    QTimer::singleShot(kLater, [] {
-      const int popup = platform::ui::model::top_popup();
-      QTest::keyClick(qt::control_widget(popup, QUIT_SAVE_SETUP), Qt::Key_Escape);
-    });
-    QTest::mouseClick(qt::control_widget(trq_panel, MAIN_QUIT), Qt::LeftButton);
+    if (!step(
+        "the quit popup: Escape cancels",
+        [](int popup) { QTest::keyClick(qt::control_widget(popup, QUIT_SAVE_SETUP), Qt::Key_Escape); },
+        click(trq_panel, MAIN_QUIT)))
+      return;
     EXPECT_EQ(platform::ui::model::top_popup(), 0);
     EXPECT_FALSE(fs::exists(auto_set_file));
-    QTimer::singleShot(kLater, [&] {
-      const int popup = platform::ui::model::top_popup();
-      auto *box = qobject_cast<QCheckBox *>(qt::control_widget(popup, QUIT_SAVE_SETUP));
-      ASSERT_NE(box, nullptr);
-      box->setFocus();
-      QTest::keyClick(box, Qt::Key_Return);
-      EXPECT_TRUE(box->isChecked());
-      checked = true;
-    });
-    QTest::mouseClick(qt::control_widget(trq_panel, MAIN_QUIT), Qt::LeftButton);
+    if (!step(
+        "the quit popup: Return on its box quits",
+        [&](int popup) {
+          auto *box = qobject_cast<QCheckBox *>(qt::control_widget(popup, QUIT_SAVE_SETUP));
+          ASSERT_NE(box, nullptr);
+          box->setFocus();
+          QTest::keyClick(box, Qt::Key_Return);
+          EXPECT_TRUE(box->isChecked());
+          checked = true;
+        },
+        click(trq_panel, MAIN_QUIT)))
+      return;
+    all_done = true;
+  };
+  QTimer::singleShot(0, [&] {
+    steps();
+    // A step that went wrong left the program running: end it.
+    if (!all_done) QuitUserInterface(1);
   });
   EXPECT_EQ(run({"-s1", "-m2", "-info", "-silent"}), 0);
   EXPECT_TRUE(checked);
@@ -164,9 +202,8 @@ void picture(int panel, const char *name) {
 // Gain A/C1 set with Enter, another value typed, then a click on the page
 // beside its controls: field, module and the file saved at quit agree.
 TEST_F(ProgramQt, AGainTypedCountsForAClickOnThePageBackground) {
-  constexpr int kLater = 100;  // ms
-  bool checked = false;
-  QTimer::singleShot(0, [&] {
+  bool checked = false, all_done = false;
+  auto steps = [&] {
     auto *box = qobject_cast<QDoubleSpinBox *>(qt::control_widget(trq_ctrl_panel, ghv_ctrls[0][0]));
     ASSERT_NE(box, nullptr);
     ASSERT_TRUE(box->isVisible());
@@ -193,12 +230,20 @@ TEST_F(ProgramQt, AGainTypedCountsForAClickOnThePageBackground) {
     GetCtrlVal(trq_ctrl_panel, ghv_ctrls[0][0], &shown);
     EXPECT_EQ(shown, 10.0f);
     picture(trq_panel, "typed-gain-after-background-click");
-    QTimer::singleShot(kLater, [&] {
-      const int popup = platform::ui::model::top_popup();
-      QTest::mouseClick(qt::control_widget(popup, QUIT_QUIT), Qt::LeftButton);
-      checked = true;
-    });
-    QTest::mouseClick(qt::control_widget(trq_panel, MAIN_QUIT), Qt::LeftButton);
+    if (!step(
+            "the quit popup: Quit clicked",
+            [&](int popup) {
+              QTest::mouseClick(qt::control_widget(popup, QUIT_QUIT), Qt::LeftButton);
+              checked = true;
+            },
+            [] { QTest::mouseClick(qt::control_widget(trq_panel, MAIN_QUIT), Qt::LeftButton); }))
+      return;
+    all_done = true;
+  };
+  QTimer::singleShot(0, [&] {
+    steps();
+    // A step that went wrong left the program running: end it.
+    if (!all_done) QuitUserInterface(1);
   });
   EXPECT_EQ(run({"-s1", "-m1", "-info", "-silent"}), 0);
   EXPECT_TRUE(checked);
@@ -210,7 +255,6 @@ TEST_F(ProgramQt, AGainTypedCountsForAClickOnThePageBackground) {
 // close: no file, and the next dialog shows the name and recent list as before.
 TEST_F(ProgramQt, ANameTypedIntoTheSaveDialogIsDroppedByCancel) {
   namespace fs = std::filesystem;
-  constexpr int kLater = 100;  // ms
   struct Shown {
     std::string name;
     std::vector<std::string> recent;
@@ -222,40 +266,48 @@ TEST_F(ProgramQt, ANameTypedIntoTheSaveDialogIsDroppedByCancel) {
     for (int i = 0; i < list->count(); ++i) out.recent.push_back(list->item(i)->text().toStdString());
     return out;
   };
+  auto open_save = [] { QTest::mouseClick(qt::control_widget(trq_opt_panel, OPT_SAVE), Qt::LeftButton); };
   int done = 0;
-  QTimer::singleShot(0, [&] {
+  auto steps = [&] {
     auto *tabs = qobject_cast<QTabWidget *>(qt::control_widget(trq_panel, MAIN_TAB));
     ASSERT_NE(tabs, nullptr);
     tabs->setCurrentIndex(1);
     for (const bool close_box : {false, true}) {
+      const char *typed = close_box ? "dropped2" : "dropped1";
       Shown first, next;
-      QTimer::singleShot(kLater, [&] {
-        const int dialog = platform::ui::model::top_popup();
-        first = shown(dialog);
-        auto *edit = qobject_cast<QLineEdit *>(qt::control_widget(dialog, SAVE_NAME));
-        edit->window()->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(edit->window()));
-        QTest::mouseClick(edit, Qt::LeftButton);
-        edit->selectAll();
-        QTest::keyClicks(edit, close_box ? "dropped2" : "dropped1");
-        if (close_box) qt::panel_widget(dialog)->close();
-        else QTest::mouseClick(qt::control_widget(dialog, SAVE_CANCEL), Qt::LeftButton);
-      });
-      QTest::mouseClick(qt::control_widget(trq_opt_panel, OPT_SAVE), Qt::LeftButton);
+      if (!step(
+              std::string("the save dialog: ") + typed + " typed, then " + (close_box ? "its window closed" : "Cancel clicked"),
+              [&](int dialog) {
+                first = shown(dialog);
+                auto *edit = qobject_cast<QLineEdit *>(qt::control_widget(dialog, SAVE_NAME));
+                edit->window()->activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(edit->window()));
+                QTest::mouseClick(edit, Qt::LeftButton);
+                edit->selectAll();
+                QTest::keyClicks(edit, typed);
+                if (close_box) qt::panel_widget(dialog)->close();
+                else QTest::mouseClick(qt::control_widget(dialog, SAVE_CANCEL), Qt::LeftButton);
+              },
+              open_save))
+        return;
       EXPECT_EQ(platform::ui::model::top_popup(), 0);
-      EXPECT_FALSE(fs::exists(data_file(close_box ? "dropped2.set" : "dropped1.set")));
-      QTimer::singleShot(kLater, [&] {
-        const int dialog = platform::ui::model::top_popup();
-        next = shown(dialog);
-        QTest::mouseClick(qt::control_widget(dialog, SAVE_CANCEL), Qt::LeftButton);
-      });
-      QTest::mouseClick(qt::control_widget(trq_opt_panel, OPT_SAVE), Qt::LeftButton);
+      EXPECT_FALSE(fs::exists(data_file(std::string(typed) + ".set")));
+      if (!step(
+              "the save dialog again: what it shows, then Cancel clicked",
+              [&](int dialog) {
+                next = shown(dialog);
+                QTest::mouseClick(qt::control_widget(dialog, SAVE_CANCEL), Qt::LeftButton);
+              },
+              open_save))
+        return;
       EXPECT_EQ(next.name, first.name) << close_box;
       EXPECT_EQ(next.recent, first.recent) << close_box;
-      for (const std::string &r : next.recent)
-        EXPECT_EQ(r.find(close_box ? "dropped2" : "dropped1"), std::string::npos) << close_box;
+      for (const std::string &r : next.recent) EXPECT_EQ(r.find(typed), std::string::npos) << close_box;
       ++done;
     }
+  };
+  QTimer::singleShot(0, [&] {
+    steps();
     QuitUserInterface(0);
   });
   EXPECT_EQ(run({"-s1", "-m1", "-info", "-silent"}), 0);

@@ -1,6 +1,9 @@
 #include "tests/testsupport/testsupport.h"
 
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -45,6 +48,16 @@ std::vector<std::string> program_command(std::vector<std::string> args) {
   args.insert(args.begin(), TRQ_EMULATOR);
 #endif
   return args;
+}
+
+bool accepts_connections(const std::string &path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  const bool ok = fd >= 0 && connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
+  if (fd >= 0) close(fd);
+  return ok;
 }
 
 VirtualClock::VirtualClock() { platform::clock::use_virtual(true); }

@@ -35,6 +35,10 @@ std::string source_path(const std::string &relative);
 // result's first element is the file to execute.
 std::vector<std::string> program_command(std::vector<std::string> args);
 
+// The Unix socket at path takes a connection now (its file appears at bind,
+// a moment before it listens).
+bool accepts_connections(const std::string &path);
+
 // Switches the virtual clock on for its lifetime.
 class VirtualClock {
  public:

@@ -28,6 +28,7 @@
 #include "platform/ui_qt/qt_start.h"
 #include "platform/ui_qt/qt_view.h"
 #include "tests/platform/ui_fixture.h"
+#include "tests/testsupport/qt_step.h"
 
 using namespace uitest;
 namespace ui = platform::ui;
@@ -454,9 +455,12 @@ TEST_F(QtView, QtsOwnContextMenusStayShut) {
         menu->close();
       }
     });
-    QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(4, 4), w->mapToGlobal(QPoint(4, 4)));
-    QApplication::sendEvent(w, &e);
-    QCoreApplication::processEvents();
+    {
+      testsupport::QtStep watch("a context menu event on a control");
+      QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(4, 4), w->mapToGlobal(QPoint(4, 4)));
+      QApplication::sendEvent(w, &e);
+      QCoreApplication::processEvents();
+    }
   }
   EXPECT_EQ(opened, 0);
 }
@@ -553,10 +557,13 @@ TEST_F(QtView, ChildPopupBecomesAModalWindow) {
   EXPECT_TRUE(w->isVisible());
   // The operator answers inside the modal loop.
   QTimer::singleShot(0, [&] { QTest::mouseClick(qt::control_widget(popup, POPUP_QUIT), Qt::LeftButton); });
-  int p = 0, c = 0;
-  EXPECT_EQ(GetUserEvent(1, &p, &c), EVENT_COMMIT);
-  EXPECT_EQ(c, POPUP_QUIT);
-  RemovePopup(0);
+  {
+    testsupport::QtStep watch("the click on the popup's Quit");
+    int p = 0, c = 0;
+    EXPECT_EQ(GetUserEvent(1, &p, &c), EVENT_COMMIT);
+    EXPECT_EQ(c, POPUP_QUIT);
+    RemovePopup(0);
+  }
   EXPECT_FALSE(w->isWindow());
   EXPECT_FALSE(w->isVisible());
 }
@@ -566,15 +573,21 @@ TEST_F(QtView, CloseBoxOfAChildPopupCommitsItsCloseControl) {
   const int popup = LoadPanel(main, resource().c_str(), PNL_POPUP);
   ASSERT_EQ(InstallPopup(popup), 0);
   int p = 0, c = 0;
-  QTimer::singleShot(0, [&] { qt::panel_widget(popup)->close(); });
-  EXPECT_EQ(GetUserEvent(1, &p, &c), EVENT_COMMIT);
-  EXPECT_EQ(p, popup);
-  EXPECT_EQ(c, POPUP_CANCEL);  // the resource's close control
+  {
+    testsupport::QtStep watch("the close box of the popup");
+    QTimer::singleShot(0, [&] { qt::panel_widget(popup)->close(); });
+    EXPECT_EQ(GetUserEvent(1, &p, &c), EVENT_COMMIT);
+    EXPECT_EQ(p, popup);
+    EXPECT_EQ(c, POPUP_CANCEL);  // the resource's close control
+  }
   // Chosen at run time (attribute 592), as a dialog that shows a leave button does.
   ASSERT_EQ(SetPanelAttribute(popup, ATTR_CLOSE_CTRL, POPUP_QUIT), 0);
-  QTimer::singleShot(0, [&] { qt::panel_widget(popup)->close(); });
-  EXPECT_EQ(GetUserEvent(1, &p, &c), EVENT_COMMIT);
-  EXPECT_EQ(c, POPUP_QUIT);
+  {
+    testsupport::QtStep watch("the close box, the close control chosen at run time");
+    QTimer::singleShot(0, [&] { qt::panel_widget(popup)->close(); });
+    EXPECT_EQ(GetUserEvent(1, &p, &c), EVENT_COMMIT);
+    EXPECT_EQ(c, POPUP_QUIT);
+  }
   EXPECT_TRUE(qt::panel_widget(popup)->isVisible());  // the program removes it
   RemovePopup(0);
 }
@@ -596,7 +609,10 @@ TEST_F(QtView, LoopRunsOnQtAndMessageBoxesBlock) {
     if (ticks == 3) QuitUserInterface(9);
     return 0;
   };
-  EXPECT_EQ(RunUserInterface(), 9);
+  {
+    testsupport::QtStep watch("the loop with a message box shown from a tick");
+    EXPECT_EQ(RunUserInterface(), 9);
+  }
   EXPECT_EQ(ticks, 3);
   EXPECT_EQ(clicked_inside, UIE_NOT_OPERABLE);
   EXPECT_TRUE(kinds(p, ALL_POWER).empty());
@@ -610,9 +626,12 @@ TEST_F(QtView, LoopRunsOnQtAndMessageBoxesBlock) {
     for (QAbstractButton *b : box->buttons())
       if (b->text() == "Cancel") b->click();
   });
-  EXPECT_EQ(GenericMessagePopup("Warning", "Selected directory does not exist", "Yes", "Cancel", nullptr, nullptr,
-                                0, 0, 1, 1, 2),
-            2);
+  {
+    testsupport::QtStep watch("the Cancel button of a generic message box");
+    EXPECT_EQ(GenericMessagePopup("Warning", "Selected directory does not exist", "Yes", "Cancel", nullptr, nullptr,
+                                  0, 0, 1, 1, 2),
+              2);
+  }
   EXPECT_EQ(headless::shown().back().answer, 2);
 }
 
@@ -690,9 +709,12 @@ TEST_F(QtView, ASignalEndsTheLoopAndClosesAnOpenDialog) {
   Signals on;
   // A dialog open when the signal comes closes with its default answer.
   QTimer::singleShot(20, [] { std::raise(SIGINT); });
-  EXPECT_EQ(GenericMessagePopup("Warning", "Selected directory does not exist", "Yes", "Cancel", nullptr, nullptr,
-                                0, 0, 1, 1, 2),
-            1);
+  {
+    testsupport::QtStep watch("a generic message box open when the signal comes");
+    EXPECT_EQ(GenericMessagePopup("Warning", "Selected directory does not exist", "Yes", "Cancel", nullptr, nullptr,
+                                  0, 0, 1, 1, 2),
+              1);
+  }
   // Later popups ask nobody.
   bool shown = false;
   QTimer::singleShot(0, [&] {
@@ -702,7 +724,10 @@ TEST_F(QtView, ASignalEndsTheLoopAndClosesAnOpenDialog) {
     }
   });
   testing::internal::CaptureStderr();
-  EXPECT_EQ(MessagePopup("Error", "after the signal"), 0);
+  {
+    testsupport::QtStep watch("a message box after the signal");
+    EXPECT_EQ(MessagePopup("Error", "after the signal"), 0);
+  }
   EXPECT_NE(testing::internal::GetCapturedStderr().find("after the signal -> OK"), std::string::npos);
   QCoreApplication::processEvents();
   EXPECT_FALSE(shown);
