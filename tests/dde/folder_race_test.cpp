@@ -18,12 +18,7 @@ using namespace ddetest;
 
 namespace {
 
-std::set<std::string> names_in(const std::string &dir) {
-  std::set<std::string> out;
-  std::error_code ec;
-  for (const auto &e : std::filesystem::directory_iterator(dir, ec)) out.insert(e.path().filename().string());
-  return out;
-}
+using testsupport::names_in;
 
 class DdeFolderSwap : public DdeTest {
  protected:
@@ -60,30 +55,11 @@ class DdeFolderSwap : public DdeTest {
   // Swaps the folder and the link until stopped, as another user where
   // this test may be one.
   void start_swapper() {
-    std::fflush(nullptr);
-    swapper_ = fork();
-    if (swapper_ == 0) {
-      alarm(120);
-      if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
-      // Swaps in quick bursts and states held a while, of random lengths:
-      // every gap between a check and a use comes to be crossed by a swap.
-      for (unsigned n = 1;; n = n * 1103515245u + 12345u) {
-        renameat2(AT_FDCWD, own_.c_str(), AT_FDCWD, link_.c_str(), RENAME_EXCHANGE);
-        if ((n >> 30) == 0) {
-          const timespec pause{0, static_cast<long>((n >> 8) % 100000)};
-          nanosleep(&pause, nullptr);
-        } else {
-          volatile unsigned spin = (n >> 16) % 4000;
-          while (spin > 0) spin = spin - 1;
-        }
-      }
-    }
+    swapper_ = testsupport::start_folder_swapper(own_, link_);
     ASSERT_GT(swapper_, 0);
   }
   void stop_swapper() {
-    if (swapper_ <= 0) return;
-    kill(swapper_, SIGKILL);
-    waitpid(swapper_, nullptr, 0);
+    testsupport::stop_folder_swapper(swapper_);
     swapper_ = -1;
   }
   // Whether anything connected to the listener in the other folder.

@@ -36,12 +36,7 @@ bool put_file(const std::string &path, const std::string &content) {
   return static_cast<bool>(out.flush());
 }
 
-std::set<std::string> names_in(const std::string &dir) {
-  std::set<std::string> out;
-  std::error_code ec;
-  for (const auto &e : std::filesystem::directory_iterator(dir, ec)) out.insert(e.path().filename().string());
-  return out;
-}
+using testsupport::names_in;
 
 // Runs fn in a child process, its standard error into err_file, ended by an
 // alarm should it block (so that a call that waits for ever fails the test
@@ -153,24 +148,7 @@ TEST(RegistryFolder, AFolderSwappedForALinkIsNeverReadOrWritten) {
   const std::set<std::string> their_names = names_in(theirs);
 
   // The swapper: another user where this test may be one, else this user.
-  std::fflush(nullptr);
-  const pid_t swapper = fork();
-  if (swapper == 0) {
-    alarm(120);
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
-    // Swaps in quick bursts and states held a while, of random lengths:
-    // every gap between a check and a use comes to be crossed by a swap.
-    for (unsigned n = 1;; n = n * 1103515245u + 12345u) {
-      renameat2(AT_FDCWD, own.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
-      if ((n >> 30) == 0) {
-        const timespec pause{0, static_cast<long>((n >> 8) % 100000)};
-        nanosleep(&pause, nullptr);
-      } else {
-        volatile unsigned spin = (n >> 16) % 4000;
-        while (spin > 0) spin = spin - 1;
-      }
-    }
-  }
+  const pid_t swapper = testsupport::start_folder_swapper(own, link);
   ASSERT_GT(swapper, 0);
 
   const char *old_xdg = getenv("XDG_CONFIG_HOME");
@@ -191,8 +169,7 @@ TEST(RegistryFolder, AFolderSwappedForALinkIsNeverReadOrWritten) {
     }
     if (r == 0 && std::strcmp(buf, "/mine/") != 0) ++foreign;
   }
-  kill(swapper, SIGKILL);
-  waitpid(swapper, nullptr, 0);
+  testsupport::stop_folder_swapper(swapper);
   if (old_xdg != nullptr) setenv("XDG_CONFIG_HOME", saved_xdg.c_str(), 1);
   else unsetenv("XDG_CONFIG_HOME");
 

@@ -1,8 +1,13 @@
 #include "tests/testsupport/testsupport.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -62,5 +67,37 @@ bool accepts_connections(const std::string &path) {
 
 VirtualClock::VirtualClock() { platform::clock::use_virtual(true); }
 VirtualClock::~VirtualClock() { platform::clock::use_virtual(false); }
+
+std::set<std::string> names_in(const std::string &dir) {
+  std::set<std::string> out;
+  std::error_code ec;
+  for (const auto &e : std::filesystem::directory_iterator(dir, ec)) out.insert(e.path().filename().string());
+  return out;
+}
+
+pid_t start_folder_swapper(const std::string &a, const std::string &b) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  alarm(120);
+  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
+  // Quick bursts and states held a while, of random lengths.
+  for (unsigned n = 1;; n = n * 1103515245u + 12345u) {
+    renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+    if ((n >> 30) == 0) {
+      const timespec pause{0, static_cast<long>((n >> 8) % 100000)};
+      nanosleep(&pause, nullptr);
+    } else {
+      volatile unsigned spin = (n >> 16) % 4000;
+      while (spin > 0) spin = spin - 1;
+    }
+  }
+}
+
+void stop_folder_swapper(pid_t swapper) {
+  if (swapper <= 0) return;
+  kill(swapper, SIGKILL);
+  waitpid(swapper, nullptr, 0);
+}
 
 }  // namespace testsupport

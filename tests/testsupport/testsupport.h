@@ -1,5 +1,8 @@
 #pragma once
 // Small fixtures shared by the test programs.
+#include <sys/types.h>
+
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,17 @@ std::vector<std::string> program_command(std::vector<std::string> args);
 // The Unix socket at path takes a connection now (its file appears at bind,
 // a moment before it listens).
 bool accepts_connections(const std::string &path);
+
+// The names of the entries of a folder (empty when it cannot be read).
+std::set<std::string> names_in(const std::string &dir);
+
+// A child process that swaps the folder a with b (a link to another folder)
+// over and over, as another user where this one is root, until killed (or
+// for two minutes at most): every gap between a check of a by its name and
+// a use of it comes to be crossed by a swap. Its pid, or -1.
+pid_t start_folder_swapper(const std::string &a, const std::string &b);
+// Ends it.
+void stop_folder_swapper(pid_t swapper);
 
 // Switches the virtual clock on for its lifetime.
 class VirtualClock {
