@@ -17,6 +17,7 @@
 #include "app/kmv_syst.h"
 #include "app/qv_dde.h"
 #include "platform/ui/ui.h"
+#include "platform/win/own_folder.h"
 #include "platform/win/progdir.h"
 #include "platform/win/strings.h"
 #include "support/Qv_err.h"
@@ -244,7 +245,7 @@ int start_up(int argc, char *argv[]) {
   // A data directory removed since it was registered is made again, so the
   // automatic setup file and the error reports have their place.
   std::error_code ignored;
-  std::filesystem::create_directories(pdata_dir, ignored);
+  platform::make_private_folders(pdata_dir, ignored);
 
   const bool from_switch = auto_set_file[0] != '\0';
   char start_file[FILE_PATH_SIZE];

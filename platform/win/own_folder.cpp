@@ -58,4 +58,26 @@ FolderCheck open_own_folder(const std::string &path, int needs, int *fd, std::st
   return FolderCheck::ok;
 }
 
+bool make_private_folders(const std::string &path, std::error_code &ec) {
+  ec.clear();
+  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string part = path.substr(0, end);
+    if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+      ec.assign(errno, std::generic_category());
+      return false;
+    }
+    if (end == std::string::npos) break;
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    ec.assign(errno, std::generic_category());
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    ec = std::make_error_code(std::errc::not_a_directory);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace platform

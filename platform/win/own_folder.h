@@ -3,6 +3,7 @@
 // the settings folder. Whoever can write a folder can put files in it that
 // the program would take for its own.
 #include <string>
+#include <system_error>
 
 namespace platform {
 
@@ -27,5 +28,11 @@ enum FolderNeeds {
 // another folder. Otherwise *fd is -1 and *why (may be null) gets an
 // operator-readable reason.
 FolderCheck open_own_folder(const std::string &path, int needs, int *fd, std::string *why);
+
+// Makes the folder path and those of its parents that are missing, each new
+// one for this user alone (0700, whatever the umask lets through), as the
+// XDG rules ask; folders already there are left as they are. True when path
+// is a folder then; else ec says why.
+bool make_private_folders(const std::string &path, std::error_code &ec);
 
 }  // namespace platform

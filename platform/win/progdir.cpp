@@ -1,5 +1,7 @@
 #include "platform/win/progdir.h"
 
+#include "platform/win/own_folder.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -78,9 +80,8 @@ std::string user_data_dir(const std::string &app, const std::string &fallback) {
     return {};
   }
   const std::string dir = base + "/qv/" + app;
-  std::error_code made, ec;
-  std::filesystem::create_directories(dir, made);
-  if (!std::filesystem::is_directory(dir, ec)) {
+  std::error_code made;
+  if (!make_private_folders(dir, made)) {
     tell_fallback("Data folder " + dir + " cannot be made" + (made ? " (" + made.message() + ")" : std::string()),
                   fallback);
     return {};

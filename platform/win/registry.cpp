@@ -95,7 +95,7 @@ std::string open_folder(HKEY root, bool create, Folder *folder) {
   const bool fallback = dir == fallback_dir();
   if (create && !fallback) {
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(dir).parent_path(), ec);
+    platform::make_private_folders(std::filesystem::path(dir).parent_path().string(), ec);
   }
   std::string why;
   const int needs = (create ? platform::kFolderCreate : 0) | (fallback ? platform::kFolderPrivate : 0);
