@@ -307,11 +307,7 @@ TEST_F(SafeWrite, ANameThatIsNoPlainFileIsNotReplaced) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::vector<std::pair<std::string, std::string>> cases = {{fifo, "a FIFO"}};
   if (mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) cases.emplace_back(device, "a device");
-  const int s = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un a{};
-  a.sun_family = AF_UNIX;
-  if (sock.size() < sizeof a.sun_path) std::memcpy(a.sun_path, sock.c_str(), sock.size() + 1);
-  if (s >= 0 && bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) cases.emplace_back(sock, "a socket");
+  if (testsupport::make_socket_file(sock)) cases.emplace_back(sock, "a socket");
   for (const auto &[name, kind] : cases) {
     SCOPED_TRACE(kind);
     const auto type = fs::symlink_status(name).type();
@@ -319,7 +315,6 @@ TEST_F(SafeWrite, ANameThatIsNoPlainFileIsNotReplaced) {
     EXPECT_EQ(fs::symlink_status(name).type(), type);
     EXPECT_EQ(reports.count(name + " (" + kind + ", not a plain file)"), 1) << reports.log();
   }
-  if (s >= 0) close(s);
   EXPECT_TRUE(temporaries(dir.path()).empty());
 }
 

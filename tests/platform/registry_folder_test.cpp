@@ -62,16 +62,6 @@ struct Special {
   std::function<bool(const std::string &path)> make;  // false: cannot be made here
 };
 
-bool make_socket(const std::string &path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (fd < 0 || path.size() >= sizeof addr.sun_path) return false;
-  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-  const bool ok = bind(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
 
 // A FIFO, a device, a socket, a folder or a link named user.reg in the
 // user's own folder: the read answers at once, as for a file that cannot be
@@ -82,7 +72,7 @@ TEST(RegistryHiveFile, ASpecialFileIsNeitherWaitedOnNorReplaced) {
       {"a FIFO", [](const std::string &p) { return mkfifo(p.c_str(), 0600) == 0; }},
       {"a device",
        [](const std::string &p) { return geteuid() == 0 && mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; }},
-      {"a socket", make_socket},
+      {"a socket", testsupport::make_socket_file},
       {"a folder", [](const std::string &p) { return mkdir(p.c_str(), 0700) == 0; }},
       {"a symbolic link",
        [](const std::string &p) { return put_file(p + ".target", kPlanted) && symlink("user.reg.target", p.c_str()) == 0; }},

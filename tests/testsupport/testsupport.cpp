@@ -75,6 +75,18 @@ std::set<std::string> names_in(const std::string &dir) {
   return out;
 }
 
+bool make_socket_file(const std::string &path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return false;
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+  const bool ok = bind(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
 pid_t start_folder_swapper(const std::string &a, const std::string &b) {
   std::fflush(nullptr);
   const pid_t pid = fork();

@@ -45,6 +45,10 @@ bool accepts_connections(const std::string &path);
 // The names of the entries of a folder (empty when it cannot be read).
 std::set<std::string> names_in(const std::string &dir);
 
+// Leaves a Unix socket's file at path (bound, then closed); false where it
+// cannot be made.
+bool make_socket_file(const std::string &path);
+
 // A child process that swaps the folder a with b (a link to another folder)
 // over and over, as another user where this one is root, until killed (or
 // for two minutes at most): every gap between a check of a by its name and

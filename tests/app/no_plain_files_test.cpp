@@ -126,12 +126,11 @@ const std::vector<Case> &readers() {
 }
 
 // Names that are no plain file, each ending in ".set" for the setup-file readers.
-struct Specials {
+struct NoPlainFiles {
   testsupport::TempDir dir;
   std::vector<std::pair<std::string, std::string>> paths;  // kind, path
-  int socket_fd = -1;
 
-  Specials() {
+  NoPlainFiles() {
     const std::string fifo = dir.file("fifo.set");
     if (::mkfifo(fifo.c_str(), 0600) == 0) paths.emplace_back("FIFO", fifo);
     const std::string folder = dir.file("folder.set");
@@ -141,17 +140,7 @@ struct Specials {
     if (::mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0 || ::symlink("/dev/null", device.c_str()) == 0)
       paths.emplace_back("device", device);
     const std::string sock = dir.file("socket.set");
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    if (sock.size() < sizeof a.sun_path) {
-      std::memcpy(a.sun_path, sock.c_str(), sock.size() + 1);
-      socket_fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-      if (socket_fd >= 0 && ::bind(socket_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
-        paths.emplace_back("socket", sock);
-    }
-  }
-  ~Specials() {
-    if (socket_fd >= 0) ::close(socket_fd);
+    if (testsupport::make_socket_file(sock)) paths.emplace_back("socket", sock);
   }
 };
 
@@ -179,17 +168,17 @@ std::string in_child(const Reader &read, const std::string &path, unsigned secon
   return text;
 }
 
-TEST(SpecialFiles, EveryReaderRefusesANameThatIsNoPlainFileWithoutWaiting) {
-  Specials specials;
-  ASSERT_GE(specials.paths.size(), 3u);
+TEST(NoPlainFile, EveryReaderRefusesANameThatIsNoPlainFileWithoutWaiting) {
+  NoPlainFiles odd;
+  ASSERT_GE(odd.paths.size(), 3u);
   for (const Case &c : readers())
-    for (const auto &[kind, path] : specials.paths)
+    for (const auto &[kind, path] : odd.paths)
       EXPECT_EQ(in_child(c.read, path, 10), "") << c.name << " on a " << kind;
 }
 
 // A plain file named through a symbolic link is still read: the refusal is
 // of the kind of file, not of the way to it.
-TEST(SpecialFiles, APlainFileBehindALinkIsRead) {
+TEST(NoPlainFile, APlainFileBehindALinkIsRead) {
   testsupport::TempDir dir;
   const std::string ini = dir.write("real.ini", "; KMVUSB\n[KMVUSB_BASE]\n");
   ASSERT_EQ(::symlink(ini.c_str(), dir.file("link.ini").c_str()), 0);
